@@ -1,0 +1,7 @@
+#include "platform/window.h"
+
+namespace Zentrovak::Platform {
+
+void AllowWindowMessage(uint32_t, WindowHandle) {}
+
+}  // namespace Zentrovak::Platform

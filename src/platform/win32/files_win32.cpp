@@ -1,0 +1,178 @@
+#include <windows.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/win32/unique_handles.h"
+
+namespace Zentrovak::Platform {
+
+using Win32::U16;
+using Win32::Wide;
+
+std::u16string ExpandEnvironmentReferences(std::u16string_view text) {
+  const std::wstring source = Wide(text);
+  DWORD needed = ::ExpandEnvironmentStringsW(source.c_str(), nullptr, 0);
+  if (needed == 0) return std::u16string(text);
+  std::wstring out(needed, L'\0');
+  needed = ::ExpandEnvironmentStringsW(source.c_str(), out.data(), needed);
+  if (needed == 0) return std::u16string(text);
+  out.resize(needed - 1);
+  return U16(out);
+}
+
+std::optional<std::u16string> ReadEnvironmentVariable(std::u16string_view name) {
+  const std::wstring wide = Wide(name);
+  const DWORD needed = ::GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
+  if (needed == 0) return std::nullopt;
+  std::wstring value(needed, L'\0');
+  const DWORD got = ::GetEnvironmentVariableW(wide.c_str(), value.data(), needed);
+  value.resize(got);
+  return U16(value);
+}
+
+bool WriteEnvironmentVariable(std::u16string_view name, std::u16string_view value) {
+  const std::wstring n = Wide(name);
+  const std::wstring v = Wide(value);
+  return ::SetEnvironmentVariableW(n.c_str(), value.empty() ? nullptr : v.c_str()) != 0;
+}
+
+PathKind QueryPath(std::u16string_view path) {
+  const std::wstring wide = Wide(path);
+  // No "insert a disk" boxes while asking.
+  const UINT previous = ::SetErrorMode(SEM_FAILCRITICALERRORS);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  ::SetErrorMode(previous);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
+}
+
+bool FileExists(std::u16string_view path) { return QueryPath(path) == PathKind::File; }
+bool DirectoryExists(std::u16string_view path) { return QueryPath(path) == PathKind::Directory; }
+
+class FileStreamImpl {
+ public:
+  Win32::UniqueFileHandle file;
+};
+
+FileStream::FileStream() = default;
+FileStream::~FileStream() = default;
+FileStream::FileStream(FileStream&&) noexcept = default;
+FileStream& FileStream::operator=(FileStream&&) noexcept = default;
+
+Win32Error FileStream::Open(std::u16string_view path, Mode mode) {
+  Close();
+  const std::wstring wide = Wide(path);
+  auto impl = std::make_unique<FileStreamImpl>();
+  if (mode == Mode::Read) {
+    *impl->file.put() = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  } else {
+    *impl->file.put() = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (!impl->file) return ::GetLastError();
+  impl_ = std::move(impl);
+  return kErrorSuccess;
+}
+
+bool FileStream::IsOpen() const { return impl_ && impl_->file; }
+void FileStream::Close() { impl_.reset(); }
+
+Win32Error FileStream::Read(void* buffer, uint32_t size, uint32_t* got) {
+  *got = 0;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  DWORD n = 0;
+  if (!::ReadFile(impl_->file.get(), buffer, size, &n, nullptr)) return ::GetLastError();
+  *got = n;
+  return kErrorSuccess;
+}
+
+Win32Error FileStream::Write(const void* data, uint32_t size) {
+  if (!IsOpen()) return kErrorInvalidHandle;
+  const auto* p = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD n = 0;
+    if (!::WriteFile(impl_->file.get(), p, size, &n, nullptr)) return ::GetLastError();
+    if (n == 0) return ERROR_WRITE_FAULT;
+    p += n;
+    size -= n;
+  }
+  return kErrorSuccess;
+}
+
+HResult ReadWholeFile(std::u16string_view path, std::string& bytes) {
+  FileStream file;
+  if (Win32Error e = file.Open(path, FileStream::Mode::Read)) return HResultFromWin32(e);
+  std::string data;
+  std::vector<char> buffer(65536);
+  for (;;) {
+    uint32_t got = 0;
+    if (Win32Error e = file.Read(buffer.data(), static_cast<uint32_t>(buffer.size()), &got))
+      return HResultFromWin32(e);
+    if (got == 0) break;
+    data.append(buffer.data(), got);
+  }
+  bytes = std::move(data);
+  return kSOk;
+}
+
+HResult WriteWholeFile(std::u16string_view path, std::string_view bytes) {
+  FileStream file;
+  if (Win32Error e = file.Open(path, FileStream::Mode::CreateAlways)) return HResultFromWin32(e);
+  return HResultFromWin32(file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())));
+}
+
+Win32Error MovePath(std::u16string_view from, std::u16string_view to, bool replaceExisting) {
+  const std::wstring f = Wide(from);
+  const std::wstring t = Wide(to);
+  const DWORD flags = MOVEFILE_COPY_ALLOWED | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
+  return ::MoveFileExW(f.c_str(), t.c_str(), flags) ? kErrorSuccess : ::GetLastError();
+}
+
+Win32Error RemoveFile(std::u16string_view path) {
+  const std::wstring wide = Wide(path);
+  return ::DeleteFileW(wide.c_str()) ? kErrorSuccess : ::GetLastError();
+}
+
+Win32Error MakeDirectory(std::u16string_view path) {
+  const std::wstring wide = Wide(path);
+  return ::CreateDirectoryW(wide.c_str(), nullptr) ? kErrorSuccess : ::GetLastError();
+}
+
+Win32Error MoveFileAtRestart(std::u16string_view from, std::u16string_view to) {
+  const std::wstring f = Wide(from);
+  const std::wstring t = Wide(to);
+  return ::MoveFileExW(f.c_str(), to.empty() ? nullptr : t.c_str(),
+                       MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)
+             ? kErrorSuccess
+             : ::GetLastError();
+}
+
+void ApplyPendingFileOperations() {}  // Windows does it while it starts
+
+std::u16string ModuleFilePath() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return {};
+    if (n < buffer.size()) return U16(buffer.data(), n);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::u16string CurrentDirectory() {
+  const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
+  std::wstring buffer(needed, L'\0');
+  const DWORD n = ::GetCurrentDirectoryW(needed, buffer.data());
+  return U16(buffer.data(), n);
+}
+
+std::u16string SpecialFolderPath(int csidl) {
+  wchar_t buffer[MAX_PATH] = {};
+  if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) return {};
+  return U16(buffer, wcslen(buffer));
+}
+
+}  // namespace Zentrovak::Platform

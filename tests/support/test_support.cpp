@@ -1,0 +1,79 @@
+#include "support/test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/posix/machine.h"
+#endif
+
+namespace Zentrovak::Testing {
+
+namespace {
+std::string& ProgramPath() {
+  static std::string path;
+  return path;
+}
+std::string& MachineDir() {
+  static std::string dir;
+  return dir;
+}
+std::u16string RunTag() {
+  static const std::u16string tag =
+      Platform::ToU16(static_cast<int32_t>(std::chrono::steady_clock::now().time_since_epoch().count() & 0x7FFFFFFF));
+  return tag;
+}
+}  // namespace
+
+void PrepareTestMachine(int, char** argv) {
+  ProgramPath() = argv && argv[0] ? argv[0] : "";
+#ifndef _WIN32
+  // A child started by a test inherits its parent's machine.
+  if (const char* inherited = std::getenv("ZENTROVAK_TEST_MACHINE")) {
+    MachineDir() = inherited;
+  } else {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zentrovak-test-XXXXXX").string();
+    MachineDir() = ::mkdtemp(pattern.data()) ? pattern : "/tmp/zentrovak-test";
+    ::setenv("ZENTROVAK_TEST_MACHINE", MachineDir().c_str(), 1);
+    ::setenv("ZENTROVAK_TEST_MACHINE_OWNER", std::to_string(::getpid()).c_str(), 1);
+  }
+  Platform::Posix::SetMachineDirectory(MachineDir());
+#endif
+}
+
+void CleanUpTestMachine() {
+  Platform::RegistryKey::DeleteTree(Platform::kHkeyCurrentUser, u"Software\\ZentrovakTests\\" + RunTag(),
+                                    Platform::RegView::Default);
+#ifndef _WIN32
+  const char* owner = std::getenv("ZENTROVAK_TEST_MACHINE_OWNER");
+  if (owner && std::to_string(::getpid()) == owner && !std::getenv("ZENTROVAK_KEEP_TEST_MACHINE")) {
+    std::error_code ignored;
+    std::filesystem::remove_all(MachineDir(), ignored);
+  }
+#endif
+}
+
+const std::string& TestProgramPath() { return ProgramPath(); }
+std::string TestMachineDirectory() { return MachineDir(); }
+
+std::u16string NewTempFolder() {
+  static std::atomic<int> counter{0};
+  const std::u16string base = Platform::ExpandEnvironmentReferences(u"%TEMP%");
+  std::u16string folder = base + u"\\zt" + RunTag() + u"-" + Platform::ToU16(counter++);
+  Platform::MakeDirectory(folder);
+  return folder;
+}
+
+std::u16string TestRegistryPath() { return u"Software\\ZentrovakTests\\" + RunTag(); }
+
+}  // namespace Zentrovak::Testing

@@ -1,0 +1,23 @@
+// Helpers shared by the tests of both targets.
+#pragma once
+#include <string>
+
+namespace Zentrovak::Testing {
+
+// posix: a fresh machine directory under the system's temporary folder,
+// removed afterwards (kept when ZENTROVAK_KEEP_TEST_MACHINE is set).
+void PrepareTestMachine(int argc, char** argv);
+void CleanUpTestMachine();
+// The test program's own argv[0] (for tests that start a copy of it).
+const std::string& TestProgramPath();
+// posix: the host path of the test machine directory; win32: empty.
+std::string TestMachineDirectory();
+
+// A new empty folder, as a Windows path, under %TEMP% of the machine.
+std::u16string NewTempFolder();
+
+// A registry path under HKEY_CURRENT_USER unique to this run; removed at
+// the end of the program.
+std::u16string TestRegistryPath();
+
+}  // namespace Zentrovak::Testing
