@@ -25,6 +25,8 @@ else()
   pkg_check_modules(LIBCURL REQUIRED IMPORTED_TARGET libcurl)
   find_package(OpenSSL REQUIRED)
   find_package(pugixml REQUIRED)
+  # The loopback bridge server of the posix host.
+  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
   target_link_libraries(assistant_deps INTERFACE
-    PkgConfig::SQLITE3 PkgConfig::LIBCURL OpenSSL::Crypto pugixml::pugixml ${CMAKE_DL_LIBS})
+    PkgConfig::SQLITE3 PkgConfig::LIBCURL OpenSSL::Crypto pugixml::pugixml PkgConfig::HTTPLIB ${CMAKE_DL_LIBS})
 endif()

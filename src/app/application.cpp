@@ -1,22 +1,128 @@
 #include "app/application.h"
 
+#include "app/assistant_app.h"
+#include "app/crypto_tables.h"
 #include "app/debug_out.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
+#include "app/startup.h"
+#include "commands/dispatch.h"
+#include "commands/task_message.h"
+#include "platform/com_apartment.h"
 #include "platform/files.h"
 #include "platform/message_loop.h"
+#include "platform/process.h"
+#include "system/process_launch.h"
+#include "ui/bs_dialog_host.h"
+#include "ui/resources.h"
+#include "ui/script_jobs.h"
+#include "ukey/key_startup.h"
 
 namespace Zentrovak::App {
 
+namespace {
+
+constexpr uint32_t kTitleString = 102;
+constexpr uint32_t kIconResource = 128;
+// Jobs still running when the window is gone get this long to finish.
+constexpr uint32_t kJobGraceMilliseconds = 2000;
+
+const char16_t* MissingLibraryText(int32_t result) {
+  switch (result) {
+    case 1: return u"找不到 Assist_FT_InterPass3000_QVTR.dll 或该文件已损坏";
+    case 2: return u"找不到 Assist_JS_ETOKEY_QVTR.dll 或该文件已损坏";
+    case 3: return u"找不到 Assist_FT_2000qvtr.dll 或该文件已损坏";
+    default: return nullptr;
+  }
+}
+
+// The folder of the program, as the shell appends ".." to the module path.
+std::u16string ProgramFolder() {
+  std::u16string folder = Platform::ParentPath(Platform::ModuleFilePath());
+  if (folder.size() == 2 && folder[1] == u':') folder += u'\\';
+  return folder;
+}
+
+Platform::HResult PrepareProcess(std::u16string_view instanceName, bool& comEntered) {
+  Platform::WriteEnvironmentVariable(u"AppPath", ProgramFolder());
+  const Platform::HResult instance = acquire_single_instance(instanceName);
+  if (Platform::Failed(instance)) return instance;
+  RegisterCryptoAlgorithms();
+  const Platform::HResult com = Platform::EnterComApartment(Platform::ApartmentKind::UserInterface);
+  comEntered = Platform::Succeeded(com);
+  return com;
+}
+
+void CleanupProcess(bool comEntered) {
+  ReleaseCryptoAlgorithms();
+  release_single_instance();
+  if (comEntered) Platform::LeaveComApartment(Platform::ApartmentKind::UserInterface);
+}
+
+UI::BSDialogParams DialogParams(int32_t pageMode) {
+  UI::BSDialogParams params;
+  params.size = UI::kBSDialogParamsSize;
+  params.title = UI::LoadStringResource(kTitleString);
+  params.hasCaption = false;
+  params.autoSize = 1;
+  params.icon = UI::LoadDialogIcon(kIconResource);
+  params.url = ReadProfileString(kSettingsSection, u"ResUrl", u"");
+  if (params.url.empty()) params.htmlResourceId = HtmlResourceForPageMode(pageMode);
+  params.commandHandler = Commands::DispatchCommand;
+  return params;
+}
+
+}  // namespace
+
 int RunApplication() {
   Platform::ApplyPendingFileOperations();
+  RemoveLegacyFolder();
+  ExtractEmbeddedLibrary(kCarriedAssistLibraryResource);
+
+  const int32_t libraries = Ukey::LoadAssistLibraries();
+  if (const char16_t* text = MissingLibraryText(libraries)) {
+    Commands::TaskMessage box;
+    box.text = text;
+    box.title = u"网银助手";
+    Commands::PresentTaskMessage(box);
+    return 0;
+  }
   SetSettingsRegistryKey(u"Zentrovak");
-  if (Platform::Failed(acquire_single_instance(kSingleInstanceName))) return 0;
+
+  int32_t pageMode = 0;
+  if (!PageModeFromArguments(SplitCommandLine(Platform::ProcessCommandLine()), pageMode)) return 0;
+  SetPageMode(pageMode);
+
+  bool comEntered = false;
+  if (Platform::Failed(PrepareProcess(kSingleInstanceName, comEntered))) {
+    // Another instance runs (or the process could not be prepared): end
+    // silently. The mutex may have been taken before a later step failed.
+    release_single_instance();
+    return 0;
+  }
+  Ukey::PrepareKeyBindings();
+  SetRuntimeOption(1004, 1);
+  SetRuntimeOption(1000, 0);
+  Ukey::RegisterDeviceChangeHandler();
+  Commands::RegisterApplicationCommands();
+
   ApplicationRunning() = true;
+  const UI::BSDialogParams params = DialogParams(pageMode);
   DebugOut(u"Before NwBsDialog %d", static_cast<int>(Platform::CurrentThreadId()));
+  UI::IBSDialog* dialog = UI::CreateBSDialog(params);
+  UI::SetMainDialog(dialog);
   DebugOut(u"End NwBsDialog");
-  run_message_loop();
-  release_single_instance();
+  if (dialog) {
+    run_message_loop();
+    UI::DestroyBSDialog();
+  }
+  Ukey::UnregisterDeviceChangeHandler();
+
+  if (ReadProfileInt(kSettingsSection, u"closechose", 0) == 1)
+    System::launch_process(TrayHelperCommandLine(1), false, false, false);
+
+  UI::WaitForJobs(kJobGraceMilliseconds);
+  CleanupProcess(comEntered);
   return 0;
 }
 

@@ -1,0 +1,48 @@
+#include "system/process_launch.h"
+
+#include "platform/registry.h"
+
+namespace Zentrovak::System {
+
+int32_t launch_process(std::u16string_view commandLine, bool hide, bool wait, bool asDesktopUser) {
+  if (commandLine.size() >= kCommandLineBufferChars) return -1;
+  // The start with the desktop shell's token comes with the install work;
+  // until then such a start fails rather than run elevated.
+  if (asDesktopUser) return -1;
+  return StartCommandLine(commandLine, hide, wait);
+}
+
+int32_t shell_run(std::u16string_view file, std::u16string_view parameters, bool hide, bool wait) {
+  return ShellExecuteFile(file, parameters, hide, wait);
+}
+
+Platform::HResult open_url_in_ie(std::u16string_view url) {
+  const std::u16string browser = InternetExplorerPath();
+  if (browser.empty()) return static_cast<Platform::HResult>(0x80070002u);
+  return OpenInBrowser(browser, url);
+}
+
+std::u16string AutorunValueName(std::u16string_view commandLine) {
+  std::u16string name(commandLine);
+  if (const auto slash = name.rfind(u'\\'); slash != std::u16string::npos) name.erase(0, slash + 1);
+  if (const auto slash = name.rfind(u'/'); slash != std::u16string::npos) name.erase(0, slash + 1);
+  if (const auto dot = name.find(u'.'); dot != std::u16string::npos) name.resize(dot);
+  return name;
+}
+
+bool set_autorun(std::u16string_view commandLine, const std::optional<std::u16string>& parameters, bool enable) {
+  using namespace Platform;
+  const std::u16string name = AutorunValueName(commandLine);
+  RegistryKey key;
+  if (!enable) {
+    if (RegistryKey::Open(kHkeyCurrentUser, kRunKey, RegAccess::ReadWrite, RegView::Default, key)) return false;
+    return key.DeleteValue(name) == kErrorSuccess;
+  }
+  std::u16string value(commandLine);
+  if (parameters) value += u" " + *parameters;
+  // The Run key may be missing in a fresh profile: create it.
+  if (RegistryKey::Create(kHkeyCurrentUser, kRunKey, RegAccess::ReadWrite, RegView::Default, key)) return false;
+  return key.SetValue(name, RegType::kSz, value.data(), static_cast<uint32_t>(value.size() * 2)) == kErrorSuccess;
+}
+
+}  // namespace Zentrovak::System

@@ -1,0 +1,47 @@
+// Starting other programs from the elevated application: a command line,
+// a file through the shell, an address in Internet Explorer, and the logon
+// auto-start entry of the Run key.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/errors.h"
+
+namespace Zentrovak::System {
+
+inline constexpr size_t kCommandLineBufferChars = 520;
+inline constexpr char16_t kRunKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// Starts a command line (program path first). Answers the exit code when
+// waiting, 0 while the process still runs, -1 when it could not be started
+// (also for a command line of 520 characters or more). The start as the
+// desktop shell's user is not available yet and answers -1.
+int32_t launch_process(std::u16string_view commandLine, bool hide, bool wait, bool asDesktopUser);
+
+// Runs a file through the shell with parameters. The exit code when
+// waiting; -1 otherwise or when the shell gave no process.
+int32_t shell_run(std::u16string_view file, std::u16string_view parameters, bool hide, bool wait);
+
+// Opens an address in Internet Explorer as the desktop user (posix: the
+// desktop's browser). 0 on start, 0x80070002 without a browser, E_FAIL when
+// the start failed.
+Platform::HResult open_url_in_ie(std::u16string_view url);
+
+// The Run value name of a command line: the text after the last "\" and
+// then after the last "/", up to its first ".".
+std::u16string AutorunValueName(std::u16string_view commandLine);
+
+// Enables (writes) or disables (deletes) the current user's Run entry for
+// the command line; true when the registry change succeeded.
+bool set_autorun(std::u16string_view commandLine, const std::optional<std::u16string>& parameters, bool enable);
+
+// The backend's plain start of a command line and its shell run (no checks).
+int32_t StartCommandLine(std::u16string_view commandLine, bool hide, bool wait);
+int32_t ShellExecuteFile(std::u16string_view file, std::u16string_view parameters, bool hide, bool wait);
+// Where Internet Explorer (posix: the stand-in browser) is; empty if none.
+std::u16string InternetExplorerPath();
+Platform::HResult OpenInBrowser(std::u16string_view browser, std::u16string_view url);
+
+}  // namespace Zentrovak::System

@@ -1,0 +1,73 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/win32/unique_handles.h"
+#include "system/process_launch.h"
+
+namespace Zentrovak::System {
+
+using Platform::Win32::UniqueHandle;
+using Platform::Win32::Wide;
+
+int32_t StartCommandLine(std::u16string_view commandLine, bool hide, bool wait) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  if (hide) {
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+  }
+  // CreateProcessW may write into the command line.
+  std::vector<wchar_t> buffer(kCommandLineBufferChars, L'\0');
+  std::copy(commandLine.begin(), commandLine.end(), buffer.begin());
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    return -1;
+  UniqueHandle process(info.hProcess);
+  UniqueHandle thread(info.hThread);
+  if (wait) ::WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(process.get(), &code)) return -1;
+  return code == STILL_ACTIVE ? 0 : static_cast<int32_t>(code);
+}
+
+int32_t ShellExecuteFile(std::u16string_view file, std::u16string_view parameters, bool hide, bool wait) {
+  const std::wstring fileW = Wide(file);
+  const std::wstring paramsW = Wide(parameters);
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = wait ? SEE_MASK_NOCLOSEPROCESS : 0;
+  info.lpFile = fileW.c_str();
+  info.lpParameters = paramsW.empty() ? nullptr : paramsW.c_str();
+  info.nShow = hide ? SW_HIDE : SW_SHOW;
+  if (!::ShellExecuteExW(&info) || !info.hProcess) return -1;
+  UniqueHandle process(info.hProcess);
+  ::WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = 0;
+  return ::GetExitCodeProcess(process.get(), &code) ? static_cast<int32_t>(code) : -1;
+}
+
+std::u16string InternetExplorerPath() {
+  using namespace Platform;
+  RegistryKey key;
+  std::u16string path;
+  if (RegistryKey::Open(kHkeyLocalMachine, u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\IEXPLORE.EXE",
+                        RegAccess::Read, RegView::Default, key) == kErrorSuccess)
+    key.ReadString(u"", path);
+  if (path.size() >= 2 && path.front() == u'"' && path.back() == u'"') path = path.substr(1, path.size() - 2);
+  if (!path.empty() && FileExists(path)) return path;
+  const std::u16string programFiles = SpecialFolderPath(0x26);
+  if (!programFiles.empty() && FileExists(programFiles + u"\\Internet Explorer\\iexplore.exe"))
+    return programFiles + u"\\Internet Explorer\\iexplore.exe";
+  return {};
+}
+
+Platform::HResult OpenInBrowser(std::u16string_view browser, std::u16string_view url) {
+  const std::u16string line = u"\"" + std::u16string(browser) + u"\" " + std::u16string(url);
+  return launch_process(line, false, false, true) == 0 ? Platform::kSOk : Platform::kEFail;
+}
+
+}  // namespace Zentrovak::System

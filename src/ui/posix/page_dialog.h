@@ -1,0 +1,141 @@
+// The posix dialog: the page runs in a browser window and reaches the
+// program through a loopback bridge server. The server listens on
+// 127.0.0.1 on a port of the system's choosing and answers only requests
+// that carry the run's secret (a cookie set by the first address, or the
+// header X-Zentrovak-Secret), name the server itself as Host, and come from
+// its own origin when they name one. It serves the page set with a shim
+// that gives the page window.external; program-to-page calls travel on an
+// event stream, or in the answer of a pending synchronous callc when the
+// page's script is blocked in one.
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ui/bs_dialog_host.h"
+#include "ui/resources.h"
+#include "ui/script_jobs.h"
+
+namespace httplib {
+class Server;
+class Request;
+class Response;
+}  // namespace httplib
+
+namespace Zentrovak::UI::Posix {
+
+// Where the pages come from: the program's resources, or a test's own set.
+struct PageSource {
+  std::function<std::optional<ResourceData>(uint32_t id)> html;
+  std::function<std::optional<ResourceData>(std::string_view relativeName)> file;
+};
+PageSource ResourcePageSource();
+
+class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_shared_from_this<CPageDialog> {
+ public:
+  // How long the page may be gone (closed, or between a reload's two
+  // documents) before the dialog counts as closed.
+  static constexpr int kPageGoneMilliseconds = 3000;
+
+  CPageDialog(const BSDialogParams& params, PageSource source);
+  ~CPageDialog() override;
+
+  // Starts the server; false when it cannot listen.
+  bool Start();
+  // The first address (it carries the secret), the origin, the secret.
+  std::string StartAddress() const;
+  std::string Origin() const;
+  const std::string& Secret() const { return secret_; }
+  // Tells the page that the program ends, so it closes its window.
+  void AnnounceClose() { SendEvent({{"op", "close"}}); }
+  // Ends the server and every wait for the page; idempotent.
+  void Close();
+  bool IsClosed() const { return closed_.load(); }
+  // Called on the user-interface thread when the page is gone for good.
+  std::function<void()> onPageGone;
+
+  // IBSDialog
+  Platform::WindowHandle GetHwnd() override { return this; }
+  Platform::HResult Resize(int32_t width, int32_t height) override;
+  Platform::HResult CallPageFunction(std::u16string_view name, const Variant* args, int count,
+                                     Variant* result) override;
+  Platform::HResult SetScriptVariable(std::u16string_view name, const Variant& value) override;
+  Platform::HResult GetScriptVariable(std::u16string_view name, Variant* result) override;
+  Platform::HResult ExecScript(std::u16string_view script) override;
+  Platform::HResult NewScriptObject(std::u16string_view constructorName, std::shared_ptr<ScriptObject>* out,
+                                    const std::function<Platform::HResult(ScriptObject*)>& callback) override;
+
+  // IScriptHost
+  IBSDialog* Dialog() override { return this; }
+  bool RunCommand(Variant& result, const Variant& name, const Variant& a1, const Variant& a2, const Variant& a3,
+                  const Variant& a4) override;
+  Platform::HResult CompleteCall(const std::shared_ptr<ScriptObject>& callback, const Variant& result) override;
+
+  // A modal box in the page; answers the button.
+  int ShowBox(const nlohmann::json& box);
+  // Sends one operation to the page and waits for its answer, from any
+  // thread (carried to the user-interface thread).
+  Platform::HResult PageOperation(nlohmann::json op, nlohmann::json* answer);
+
+ private:
+  struct CallChannel;
+  struct EventStream;
+
+  void InstallRoutes();
+  bool Admit(const httplib::Request& request, httplib::Response& response) const;
+  void ServeStartPage(httplib::Response& response);
+  void ServeFile(const std::string& path, httplib::Response& response);
+  void ServeEvents(const httplib::Request& request, httplib::Response& response);
+  void HandleCallc(const nlohmann::json& body, httplib::Response& response);
+  void HandleContinue(const nlohmann::json& body, httplib::Response& response);
+  void HandleAsync(const nlohmann::json& body);
+  void HandleAnswer(const nlohmann::json& body);
+  void HandleNotify(const nlohmann::json& body);
+  nlohmann::json WaitChannel(const std::shared_ptr<CallChannel>& channel);
+
+  Platform::HResult OperateOnUiThread(nlohmann::json op, nlohmann::json* answer);
+  bool PumpUntil(const std::function<bool()>& done, std::optional<uint64_t> generation);
+  void SendEvent(const nlohmann::json& event);
+  void StreamEnded(uint64_t generation);
+  Variant Decode(const nlohmann::json& wire);
+  std::shared_ptr<ScriptObject> PageObjectFor(int64_t handle);
+  std::string ShimScript() const;
+  bool OnUiThread() const;
+
+  BSDialogParams params_;
+  PageSource source_;
+  std::string secret_;
+  int port_ = 0;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread serverThread_;
+  uint32_t uiThread_ = 0;
+  std::atomic<bool> closed_{false};
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::shared_ptr<EventStream> stream_;  // the page's event stream
+  uint64_t generation_ = 0;              // counts the page's documents
+  bool pageReady_ = false;
+  int64_t nextId_ = 1;
+  std::map<int64_t, nlohmann::json> answers_;
+  std::map<int64_t, std::weak_ptr<CallChannel>> channels_;
+  std::vector<std::shared_ptr<CallChannel>> channelStack_;  // user-interface thread only
+};
+
+// Opens the start address in a browser app window: Chromium's --app mode
+// when it is installed, else the desktop's browser.
+bool OpenAppWindow(const std::string& address);
+
+}  // namespace Zentrovak::UI::Posix

@@ -1,0 +1,113 @@
+// The posix host's dialog: one CPageDialog whose page is opened in a
+// browser app window, or whose address is printed with --no-browser.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/message_loop.h"
+#include "platform/posix/machine.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "system/posix/desktop_browser.h"
+#include "ui/posix/page_boxes.h"
+#include "ui/posix/page_dialog.h"
+
+namespace Zentrovak::UI {
+
+namespace {
+
+std::shared_ptr<Posix::CPageDialog>& KeptDialog() {
+  static auto* dialog = new std::shared_ptr<Posix::CPageDialog>;
+  return *dialog;
+}
+
+void Forget(IBSDialog* dialog) {
+  auto& open = OpenDialogs();
+  open.erase(std::remove(open.begin(), open.end(), dialog), open.end());
+}
+
+bool IsExecutable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+std::string FindChromium() {
+  if (const char* chosen = std::getenv("ZENTROVAK_CHROMIUM"); chosen && *chosen) return chosen;
+  for (const char* path : {"/usr/bin/chromium", "/usr/bin/chromium-browser", "/usr/bin/google-chrome"})
+    if (IsExecutable(path)) return path;
+  return {};
+}
+
+}  // namespace
+
+namespace Posix {
+
+bool OpenAppWindow(const std::string& address) {
+  const std::string chromium = FindChromium();
+  if (chromium.empty()) return System::Posix::OpenInDesktopBrowser(address);
+  const std::string profile = Platform::Posix::MachineDirectory() + "/browser-profile";
+  return System::Posix::SpawnDetached(chromium,
+                                      {"--app=" + address, "--user-data-dir=" + profile, "--no-first-run",
+                                       "--no-default-browser-check", "--window-size=730,600"},
+                                      false) > 0;
+}
+
+}  // namespace Posix
+
+IBSDialog* CreateBSDialog(const BSDialogParams& params) {
+  if (params.size != kBSDialogParamsSize) return nullptr;
+  auto dialog = std::make_shared<Posix::CPageDialog>(params, Posix::ResourcePageSource());
+  if (!dialog->Start()) return nullptr;
+  IBSDialog* handle = dialog.get();
+  // The page gone for good is the last window destroyed.
+  dialog->onPageGone = [handle] {
+    Forget(handle);
+    if (OpenDialogs().empty()) Platform::PostQuit(0);
+  };
+  const std::string address = dialog->StartAddress();
+  if (Platform::CurrentPlatformOptions().noBrowser) {
+    std::printf("%s\n", address.c_str());
+    std::fflush(stdout);
+  } else if (!Posix::OpenAppWindow(address)) {
+    std::fprintf(stderr, "No browser could be started; open %s\n", address.c_str());
+  }
+  KeptDialog() = dialog;
+  OpenDialogs().push_back(handle);
+  return handle;
+}
+
+void DestroyBSDialog() {
+  auto dialog = std::move(KeptDialog());
+  if (!dialog) return;
+  // The page's window closes with the program.
+  dialog->AnnounceClose();
+  dialog->Close();
+  Forget(dialog.get());
+  if (MainDialog() == dialog.get()) SetMainDialog(nullptr);
+}
+
+void MinimizeDialog(IBSDialog*) {
+  // A page cannot minimise the browser's window.
+}
+
+void* LoadDialogIcon(uint32_t) { return nullptr; }
+
+int ShowPageBox(const PageBox& box) {
+  auto* dialog = dynamic_cast<Posix::CPageDialog*>(MainDialog());
+  if (!dialog || dialog->IsClosed()) {
+    const std::string line = Platform::Utf16ToUtf8(box.title + u": " + box.instruction +
+                                                   (box.instruction.empty() ? u"" : u" ") + box.text);
+    std::fprintf(stderr, "%s\n", line.c_str());
+    return box.yesNo ? 7 : 1;
+  }
+  nlohmann::json op = {{"op", "box"},
+                       {"kind", box.kind},
+                       {"title", Platform::Utf16ToUtf8(box.title)},
+                       {"instruction", Platform::Utf16ToUtf8(box.instruction)},
+                       {"text", Platform::Utf16ToUtf8(box.text)},
+                       {"yesNo", box.yesNo},
+                       {"yesText", Platform::Utf16ToUtf8(box.yesText)},
+                       {"noText", Platform::Utf16ToUtf8(box.noText)}};
+  return dialog->ShowBox(op);
+}
+
+}  // namespace Zentrovak::UI
