@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "platform/files.h"
@@ -72,6 +73,26 @@ std::u16string NewTempFolder() {
   std::u16string folder = base + u"\\zt" + RunTag() + u"-" + Platform::ToU16(counter++);
   Platform::MakeDirectory(folder);
   return folder;
+}
+
+namespace {
+std::map<std::string, RoleFunction>& Roles() {
+  static std::map<std::string, RoleFunction> roles;
+  return roles;
+}
+}  // namespace
+
+bool RegisterRole(const char* name, RoleFunction role) {
+  Roles()[name] = role;
+  return true;
+}
+
+bool RunRoleIfAsked(int* exitCode) {
+  const char* name = std::getenv("ZENTROVAK_TEST_ROLE");
+  if (!name || !*name) return false;
+  const auto it = Roles().find(name);
+  *exitCode = it == Roles().end() ? 97 : it->second();
+  return true;
 }
 
 std::u16string TestRegistryPath() { return u"Software\\ZentrovakTests\\" + RunTag(); }

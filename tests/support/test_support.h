@@ -20,4 +20,11 @@ std::u16string NewTempFolder();
 // the end of the program.
 std::u16string TestRegistryPath();
 
+// Child roles: a test starts a copy of its own program with
+// ZENTROVAK_TEST_ROLE=<name> and the copy runs the role instead of the tests.
+using RoleFunction = int (*)();
+bool RegisterRole(const char* name, RoleFunction role);
+// Runs the role named in the environment, if any; answers its exit code.
+bool RunRoleIfAsked(int* exitCode);
+
 }  // namespace Zentrovak::Testing

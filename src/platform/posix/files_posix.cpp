@@ -1,7 +1,7 @@
 // Files of the posix machine. A file opened through FileStream is "in use"
-// as on Windows: the stream holds an open-file-description lock, and a
-// deletion that finds such a lock fails with a sharing violation, so the
-// move-aside path of a replacement can be exercised here too.
+// as on Windows, where the program opens files without sharing deletion:
+// the stream holds an open-file-description lock, and a deletion, rename or
+// overwrite that finds such a lock fails with a sharing violation.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -396,6 +396,7 @@ Win32Error MovePath(std::u16string_view from, std::u16string_view to, bool repla
   if (target.error) return target.error;
   if (!Exists(source.path)) return MissingError(source);
   if (!target.parentExists) return kErrorPathNotFound;
+  if (!IsDirectory(source.path) && InUse(source.path)) return kErrorSharingViolation;
   if (Exists(target.path) && source.path != target.path) {
     if (!replaceExisting || IsDirectory(target.path)) return kErrorAlreadyExists;
     if (InUse(target.path)) return kErrorAccessDenied;
