@@ -57,6 +57,8 @@ void PrepareTestMachine(int, char** argv) {
     ::setenv("ZENTROVAK_TEST_MACHINE_OWNER", std::to_string(::getpid()).c_str(), 1);
   }
   Platform::Posix::SetMachineDirectory(MachineDir());
+  // The user's trash stays out of the tests' reach.
+  ::setenv("XDG_DATA_HOME", (MachineDir() + "/xdg-data").c_str(), 1);
 #endif
 }
 

@@ -1,6 +1,7 @@
 // The freedesktop trash: the item goes to Trash/files under a free name and
 // Trash/info gets a .trashinfo record with its original path and the time,
 // so the desktop's trash can put it back.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +52,19 @@ std::string Now() {
   return buffer;
 }
 
+// A file held open through FileStream is in use, as on Windows, where the
+// shell cannot move it either.
+bool InUse(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  const bool used = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+  ::close(fd);
+  return used;
+}
+
 }  // namespace
 
 Win32Error MoveToRecycleBin(std::u16string_view path) {
@@ -60,6 +74,7 @@ Win32Error MoveToRecycleBin(std::u16string_view path) {
   if (!Posix::Exists(host.path)) return host.parentExists ? kErrorFileNotFound : kErrorPathNotFound;
   const fs::path source = fs::path(host.path).lexically_normal();
   if (source == source.root_path()) return kErrorAccessDenied;
+  if (!Posix::IsDirectory(source.string()) && InUse(source.string())) return kErrorSharingViolation;
 
   const std::string trash = TrashFolder();
   std::error_code ec;

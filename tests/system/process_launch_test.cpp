@@ -1,0 +1,80 @@
+// Starting programs: exit codes, the still-running answer, refusals, and
+// the logon entry of the Run key.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "support/test_support.h"
+#include "system/process_launch.h"
+
+namespace Zentrovak::System {
+namespace {
+
+const bool registered = Testing::RegisterRole("exit7", [] { return 7; }) &&
+                        Testing::RegisterRole("linger", [] {
+                          std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                          return 3;
+                        });
+
+// The test program itself in a role, as a Windows command line.
+std::u16string RoleCommandLine(const char16_t* role, std::u16string_view extra = u"") {
+  Platform::WriteEnvironmentVariable(u"ZENTROVAK_TEST_ROLE", role);
+  return u"\"" + Platform::ModuleFilePath() + u"\" " + std::u16string(extra);
+}
+
+class ProcessLaunch : public ::testing::Test {
+ protected:
+  void TearDown() override { Platform::WriteEnvironmentVariable(u"ZENTROVAK_TEST_ROLE", u""); }
+};
+
+TEST_F(ProcessLaunch, WaitsForTheExitCodeOrAnswersZeroWhileItRuns) {
+  ASSERT_TRUE(registered);
+  EXPECT_EQ(launch_process(RoleCommandLine(u"exit7"), true, true, false), 7);
+  EXPECT_EQ(launch_process(RoleCommandLine(u"linger"), false, false, false), 0);
+}
+
+TEST_F(ProcessLaunch, RefusesWhatItCannotStart) {
+  EXPECT_EQ(launch_process(u"\"C:\\no such folder\\none.exe\" 1", false, true, false), -1);
+  const std::u16string tooLong = RoleCommandLine(u"exit7", std::u16string(600, u'x'));
+  EXPECT_EQ(launch_process(tooLong, false, true, false), -1);
+  // The start as the desktop shell's user is not there yet: never elevated instead.
+  EXPECT_EQ(launch_process(RoleCommandLine(u"exit7"), false, true, true), -1);
+}
+
+TEST_F(ProcessLaunch, ShellRunAnswersTheExitCodeOnlyWhenWaiting) {
+  RoleCommandLine(u"exit7");
+  EXPECT_EQ(shell_run(Platform::ModuleFilePath(), u"", true, true), 7);
+  EXPECT_EQ(shell_run(Platform::ModuleFilePath(), u"", true, false), -1);
+}
+
+TEST(Autorun, ValueNameOfACommandLine) {
+  const std::pair<const char16_t*, const char16_t*> names[] = {
+      {u"\"C:\\Program Files\\X\\RUDivIrav.exe\" app.exe 103 102 128 0", u"RUDivIrav"},
+      {u"C:\\a.b\\prog.exe", u"prog"},
+      {u"prog.exe -x", u"prog"},
+      {u"C:/x/tool.v2.exe", u"tool"},
+      {u"noext", u"noext"},
+  };
+  for (const auto& [line, name] : names) EXPECT_EQ(AutorunValueName(line), name);
+}
+
+TEST(Autorun, WritesAndDeletesTheCurrentUsersRunValue) {
+  const std::u16string line = u"\"C:\\Test Folder\\ZentrovakAutorunProbe.exe\" a 1";
+  ASSERT_TRUE(set_autorun(line, std::u16string(u"--tray"), true));
+  Platform::RegistryKey run;
+  ASSERT_EQ(Platform::RegistryKey::Open(Platform::kHkeyCurrentUser, kRunKey, Platform::RegAccess::Read,
+                                        Platform::RegView::Default, run),
+            0u);
+  std::u16string value;
+  ASSERT_EQ(run.ReadString(u"ZentrovakAutorunProbe", value), 0u);
+  EXPECT_EQ(value, line + u" --tray");
+  EXPECT_TRUE(set_autorun(line, std::nullopt, false));
+  EXPECT_NE(run.ReadString(u"ZentrovakAutorunProbe", value), 0u);
+  EXPECT_FALSE(set_autorun(line, std::nullopt, false)) << "nothing left to remove";
+}
+
+}  // namespace
+}  // namespace Zentrovak::System
