@@ -199,10 +199,15 @@ const char kShimScript[] = R"JS((function () {
     return reply && reply.kind == "result" ? dec(reply.value) : undefined;
   }
 
+  /* Asynchronous calls may travel on several connections: the number
+     tells the program the order the page issued them in. */
+  var documentId = String(new Date().getTime()) + String(Math.random()).substring(2);
+  var asyncCount = 0;
   function async(queued, args) {
     var list = [], i;
     for (i = 0; i < 6; i++) list.push(enc(args[i]));
-    send("async", { queued: queued, args: list }, false);
+    asyncCount++;
+    send("async", { queued: queued, args: list, document: documentId, seq: asyncCount }, false);
   }
 
   var external = {

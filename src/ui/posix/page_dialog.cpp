@@ -25,7 +25,8 @@ namespace {
 
 constexpr HResult kUnknownName = static_cast<HResult>(0x80020006u);  // DISP_E_UNKNOWNNAME
 constexpr HResult kTypeMismatch = static_cast<HResult>(0x80020005u);  // DISP_E_TYPEMISMATCH
-constexpr char kCookieName[] = "zentrovak_session";
+// Cookies do not tell ports apart: each run's cookie carries its port.
+constexpr char kCookiePrefix[] = "zentrovak_session_";
 constexpr char kSecretHeader[] = "X-Zentrovak-Secret";
 constexpr size_t kMaxRequestBytes = 64u << 20;
 
@@ -178,7 +179,7 @@ bool CPageDialog::Admit(const httplib::Request& request, httplib::Response& resp
   if (allowed && request.has_header("Origin")) allowed = request.get_header_value("Origin") == Origin();
   if (allowed) {
     std::string presented = request.get_header_value(kSecretHeader);
-    if (presented.empty()) presented = CookieValue(request, kCookieName);
+    if (presented.empty()) presented = CookieValue(request, kCookiePrefix + std::to_string(port_));
     if (presented.empty() && request.path == "/open") presented = request.get_param_value("key");
     allowed = SameSecret(presented, secret_);
   }
@@ -202,7 +203,8 @@ void CPageDialog::InstallRoutes() {
                                     : httplib::Server::HandlerResponse::Handled;
   });
   s.Get("/open", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_header("Set-Cookie", std::string(kCookieName) + "=" + secret_ + "; Path=/; HttpOnly; SameSite=Strict");
+    response.set_header("Set-Cookie", kCookiePrefix + std::to_string(port_) + "=" + secret_ +
+                                          "; Path=/; HttpOnly; SameSite=Strict");
     response.set_redirect("/page");
   });
   s.Get("/page", [this](const httplib::Request&, httplib::Response& response) { ServeStartPage(response); });
@@ -287,7 +289,9 @@ void CPageDialog::ServeEvents(const httplib::Request&, httplib::Response& respon
       "text/event-stream",
       [this, stream](size_t, httplib::DataSink& sink) {
         std::unique_lock<std::mutex> hold(mutex_);
-        changed_.wait_for(hold, std::chrono::seconds(10), [&] { return !stream->events.empty() || stream->ended; });
+        // A quiet stream still writes now and then: that is how a closed
+        // page is noticed.
+        changed_.wait_for(hold, std::chrono::seconds(1), [&] { return !stream->events.empty() || stream->ended; });
         std::string chunk;
         while (!stream->events.empty()) {
           chunk += "data: " + stream->events.front() + "\n\n";
@@ -563,9 +567,33 @@ void CPageDialog::HandleAsync(const json& body) {
   if (args == body.end() || !args->is_array()) return;
   std::vector<Variant> values(6);
   for (size_t i = 0; i < 6 && i < args->size(); ++i) values[i] = Decode((*args)[i]);
-  const bool queued = BoolField(body, "queued");
-  StartJob(new ExternalAsyncThread(queued, shared_from_this(), values[0], values[1], values[2], values[3], values[4],
-                                   values[5]));
+  auto* job = new ExternalAsyncThread(BoolField(body, "queued"), shared_from_this(), values[0], values[1], values[2],
+                                      values[3], values[4], values[5]);
+  const std::string document = StringField(body, "document");
+  const auto seq = body.find("seq");
+  if (document.empty() || seq == body.end() || !seq->is_number_integer()) {
+    StartJob(job);
+    return;
+  }
+  std::vector<ExternalAsyncThread*> ready;
+  {
+    std::lock_guard<std::mutex> hold(asyncMutex_);
+    AsyncOrder& order = asyncOrder_[document];
+    const int64_t number = seq->get<int64_t>();
+    if (number < order.next || order.early.count(number)) {
+      ready.push_back(job);  // out of any order: started as it comes
+    } else {
+      order.early[number] = job;
+      for (auto it = order.early.find(order.next); it != order.early.end(); it = order.early.find(order.next)) {
+        ready.push_back(it->second);
+        order.early.erase(it);
+        ++order.next;
+      }
+    }
+    // Started in order while the lock is held, so a later arrival cannot
+    // overtake them.
+    for (auto* j : ready) StartJob(j);
+  }
 }
 
 void CPageDialog::HandleNotify(const json& body) {

@@ -132,6 +132,13 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   std::map<int64_t, nlohmann::json> answers_;
   std::map<int64_t, std::weak_ptr<CallChannel>> channels_;
   std::vector<std::shared_ptr<CallChannel>> channelStack_;  // user-interface thread only
+  // Asynchronous calls of a document, started in the order it issued them.
+  struct AsyncOrder {
+    int64_t next = 1;
+    std::map<int64_t, ExternalAsyncThread*> early;
+  };
+  std::mutex asyncMutex_;
+  std::map<std::string, AsyncOrder> asyncOrder_;
 };
 
 // Opens the start address in a browser app window: Chromium's --app mode

@@ -1,0 +1,257 @@
+// The posix bridge seen from the page: window.external in both directions,
+// the order of asynchronous calls, the window rules of the dialog, boxes,
+// new windows opened outside, and what a foreign document gets.
+'use strict';
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const http = require('node:http');
+const path = require('node:path');
+const { startHost, launchBrowser, screenshotPath, tempDir, withTimeout } = require('./harness');
+
+let host;
+let chrome;
+let page;
+let outsideLog;
+
+before(async () => {
+  const dir = tempDir('zentrovak-outside-');
+  outsideLog = path.join(dir, 'opened.txt');
+  const opener = path.join(dir, 'open-url');
+  fs.writeFileSync(opener, `#!/bin/sh\necho "$1" >> "${outsideLog}"\n`, { mode: 0o755 });
+  host = await startHost(process.env.BRIDGE_HOST, [process.env.FIXTURES], { ZENTROVAK_BROWSER: opener });
+  chrome = await launchBrowser();
+  page = await chrome.context.newPage();
+  await page.goto(host.address);
+  await page.waitForFunction(() => document.readyState === 'complete');
+});
+
+after(async () => {
+  if (chrome) await chrome.close();
+  if (host) host.cleanUp();
+});
+
+const callc = (...args) => page.evaluate((a) => window.external.callc(a[0], a[1], a[2], a[3], a[4]), args);
+
+test('the page loads through the bridge with its pictures and window.external', async () => {
+  assert.equal(new URL(page.url()).pathname, '/page');
+  const state = await page.evaluate(() => ({
+    methods: ['callc', 'asyncallc', 'asyncalld', 'getCom'].map((m) => typeof window.external[m]),
+    picture: document.getElementById('dot').naturalWidth,
+    title: document.getElementById('ui_title').textContent,
+  }));
+  assert.deepEqual(state.methods, ['function', 'function', 'function', 'function']);
+  assert.equal(state.picture, 20);
+  assert.match(state.title, /澜屿银行网银助手/);
+  await page.screenshot({ path: screenshotPath('bridge-page') });
+});
+
+test('callc keeps every value type on the round trip', async () => {
+  const result = await page.evaluate(() => {
+    const echo = (v) => window.external.callc('get_data', v);
+    const type = (v) => window.external.callc('get_data', v, 'type');
+    const f = function () {};
+    return {
+      types: ['文本', 5, -2147483648, true, false, undefined, null, 1.5, 2147483648, f, {}].map(type),
+      echoes: [echo('文本\u0000x'), echo(5), echo(true), echo(false), echo(null), echo(1.5), echo(''), echo(-7)],
+      undef: echo(undefined) === undefined,
+      nan: Number.isNaN(echo(NaN)),
+      sameFunction: echo(f) === f,
+      huge: echo('x'.repeat(4 << 20)).length,
+      unknown: window.external.callc('get_public_ip'),
+      unknownNumber: window.external.callc(99),
+    };
+  });
+  assert.deepEqual(result.types,
+    ['String', 'Int32', 'Int32', 'Bool', 'Bool', 'Empty', 'Null', 'Double', 'Double', 'Dispatch', 'Dispatch']);
+  assert.deepEqual(result.echoes, ['文本\u0000x', 5, true, false, null, 1.5, '', -7]);
+  assert.ok(result.undef);
+  assert.ok(result.nan);
+  assert.ok(result.sameFunction, 'a function comes back as itself');
+  assert.equal(result.huge, 4 << 20);
+  assert.equal(result.unknown, undefined);
+  assert.equal(result.unknownNumber, undefined);
+});
+
+test('settings round trip with the dispatcher rules', async () => {
+  assert.equal(await callc('save_settings', 'flag', true), undefined);
+  assert.equal(await callc('load_settings', 'flag', false), true);
+  assert.equal(await callc('load_settings', 'flag', 0), -1);
+  assert.equal(await callc('load_settings', 'never', 'd'), 'd');
+});
+
+test('two asyncallc calls run in order and call back in order', async () => {
+  const order = await page.evaluate(() => new Promise((resolve) => {
+    const seen = [];
+    const done = (r) => { seen.push(r); if (seen.length === 2) resolve(seen); };
+    window.external.asyncallc(done, 'get_config', 400);
+    window.external.asyncallc(done, 'get_config', 0);
+  }));
+  assert.deepEqual(order, [400, 0]);
+});
+
+test('a long asyncalld does not delay a later asyncallc', async () => {
+  const result = await page.evaluate(() => new Promise((resolve) => {
+    const start = Date.now();
+    const seen = [];
+    window.external.asyncalld((r) => { seen.push(['d', r, Date.now() - start]); if (seen.length === 2) resolve(seen); },
+      'get_config', 2000);
+    window.external.asyncallc((r) => { seen.push(['c', r, Date.now() - start]); if (seen.length === 2) resolve(seen); },
+      'get_config', 0);
+  }));
+  assert.equal(result[0][0], 'c');
+  assert.ok(result[0][2] < 1500, `queued call waited ${result[0][2]} ms`);
+  assert.equal(result[1][0], 'd');
+});
+
+test('a callback given as a number is ignored while the command runs', async () => {
+  await page.evaluate(() => window.external.asyncallc(5, 'save_settings', 'byNumber', 77));
+  await page.waitForFunction(() => window.external.callc('load_settings', 'byNumber', 0) === 77);
+});
+
+test('page functions called from a worker and from callc, with the lookup error', async () => {
+  const answers = await page.evaluate(() => new Promise((resolve) => {
+    const out = {};
+    window.external.asyncallc((r) => { out.worker = r; }, 'check_dll', 'pageAdd', 2, 3);
+    window.external.asyncallc((r) => { out.missing = r; }, 'check_dll', 'noSuchFunction', 1, 2);
+    window.external.asyncallc((r) => { out.after = r; resolve(out); }, 'check_dll', 'record', 'w', 0);
+    out.direct = window.external.callc('check_dll', 'pageAdd', 'a', 'b');
+  }));
+  assert.equal(answers.worker, '00000000:5');
+  assert.equal(answers.missing, '80020006:', 'DISP_E_UNKNOWNNAME, and the worker went on');
+  assert.equal(answers.after, '00000000:recorded w');
+  assert.equal(answers.direct, '00000000:ab');
+});
+
+test('call_js reaches the page and delay_ms keeps serving page calls', async () => {
+  const result = await page.evaluate(() => new Promise((resolve) => {
+    window.external.callc('call_js', 'record', 'from call_js');
+    // The worker calls the page 200 ms after it starts, while the page's
+    // script waits in the delay.
+    window.external.asyncallc(function () {}, 'check_dll', 'record', 'during delay', 0, 200);
+    setTimeout(() => {
+      const start = Date.now();
+      window.external.callc('delay_ms', 800);
+      resolve({ took: Date.now() - start, log: log.slice() });
+    }, 50);
+  }));
+  assert.ok(result.took >= 800);
+  assert.ok(result.log.includes('from call_js'));
+  assert.ok(result.log.includes('during delay'), 'a worker page call was served during the delay');
+});
+
+test('F5, Ctrl+P and Alt+Left do nothing; other keys reach the page', async () => {
+  await page.evaluate(() => { window.marker = 'kept'; keysSeen.length = 0; history.pushState({}, '', '/page?second'); });
+  for (const key of ['F5', 'Control+P', 'Alt+ArrowLeft', 'Escape', 'F1', 'Control+S']) await page.keyboard.press(key);
+  await page.waitForTimeout(300);
+  const state = await page.evaluate(() => ({ marker: window.marker, url: location.search, keys: keysSeen.slice() }));
+  assert.equal(state.marker, 'kept', 'no reload');
+  assert.equal(state.url, '?second', 'no history navigation');
+  assert.deepEqual(state.keys.filter((k) => [116, 80, 37, 27, 112, 83].includes(k)), []);
+  await page.keyboard.press('A');
+  assert.ok((await page.evaluate(() => keysSeen.slice())).includes(65));
+});
+
+test('a context menu only over selected text', async () => {
+  const prevented = () => page.evaluate(() => window.lastMenuPrevented);
+  await page.evaluate(() => document.addEventListener('contextmenu', (e) => { window.lastMenuPrevented = e.defaultPrevented; }));
+  await page.click('#ui_title', { button: 'right' });
+  assert.equal(await prevented(), true);
+  await page.evaluate(() => {
+    const range = document.createRange();
+    range.selectNodeContents(document.getElementById('text'));
+    getSelection().removeAllRanges();
+    getSelection().addRange(range);
+  });
+  await page.click('#text', { button: 'right' });
+  assert.equal(await prevented(), false);
+  await page.evaluate(() => getSelection().removeAllRanges());
+});
+
+test('"#" links stay put, links are not dragged, new windows open outside', async () => {
+  await page.evaluate(() => window.scrollTo(0, 200));
+  const before = await page.evaluate(() => ({ y: window.scrollY, url: location.href }));
+  await page.evaluate(() => document.getElementById('hash').click());
+  const afterClick = await page.evaluate(() => ({ y: window.scrollY, url: location.href }));
+  assert.deepEqual(afterClick, before);
+  const dragAllowed = await page.evaluate(() => {
+    const e = new DragEvent('dragstart', { bubbles: true, cancelable: true });
+    return document.getElementById('drag').dispatchEvent(e);
+  });
+  assert.equal(dragAllowed, false);
+
+  const pagesBefore = chrome.context.pages().length;
+  await page.evaluate(() => { document.getElementById('blank').click(); window.open('/elsewhere'); });
+  await withTimeout((async () => {
+    while (!fs.existsSync(outsideLog) || fs.readFileSync(outsideLog, 'utf8').split('\n').length < 3) {
+      await new Promise((r) => setTimeout(r, 50));
+    }
+  })(), 5000, 'the outside browser was not asked');
+  assert.deepEqual(fs.readFileSync(outsideLog, 'utf8').trim().split('\n').sort(),
+    [`${host.origin}/elsewhere`, 'http://127.0.0.1:9/outside'].sort());
+  assert.equal(chrome.context.pages().length, pagesBefore, 'no window opened in the browser');
+});
+
+test('boxes are modal in the page and answered there', async () => {
+  await page.evaluate(() => window.external.callc('messagebox', '检测完成', 1));
+  await page.waitForSelector('#zentrovak-box');
+  assert.equal(await page.textContent('#zentrovak-box .zentrovak-box-text'), '检测完成');
+  await page.screenshot({ path: screenshotPath('box-message') });
+  await page.click('#zentrovak-box .zentrovak-box-button');
+  assert.equal(await page.$('#zentrovak-box'), null);
+
+  await page.evaluate(() => window.external.callc('save_settings', 5, 1));
+  await page.waitForSelector('#zentrovak-box');
+  assert.equal(await page.textContent('#zentrovak-box .zentrovak-box-text'), 'save_settings第2个参数应该为String类型！');
+  assert.equal(await page.textContent('#zentrovak-box .zentrovak-box-instruction'), '错误');
+  await page.click('#zentrovak-box .zentrovak-box-button');
+
+  const answer = page.evaluate(() => new Promise((resolve) => window.external.asyncalld(resolve, 'check_update')));
+  await page.waitForSelector('#zentrovak-box button[data-value="6"]');
+  await page.screenshot({ path: screenshotPath('box-question') });
+  await page.click('#zentrovak-box button[data-value="6"]');
+  assert.equal(await answer, 6);
+});
+
+test('a foreign document cannot reach the bridge and nothing runs', async () => {
+  const evil = http.createServer((req, res) => {
+    res.setHeader('Content-Type', 'text/html');
+    res.end(`<script>
+      window.outcome = 'pending';
+      var x = new XMLHttpRequest();
+      x.open('POST', '${host.origin}/bridge/callc');
+      x.withCredentials = true;
+      x.setRequestHeader('Content-Type', 'text/plain');
+      x.onloadend = function () { window.outcome = 'status ' + x.status; };
+      x.send('{"args":[{"t":"s","v":"save_settings"},{"t":"s","v":"foreign"},{"t":"i","v":1}]}');
+      fetch('${host.origin}/bridge/callc', { method: 'POST', mode: 'no-cors', credentials: 'include',
+        body: '{"args":[{"t":"s","v":"save_settings"},{"t":"s","v":"foreign"},{"t":"i","v":2}]}' });
+    </script>`);
+  });
+  await new Promise((r) => evil.listen(0, '127.0.0.1', r));
+  const other = await chrome.context.newPage();
+  try {
+    await other.goto(`http://127.0.0.1:${evil.address().port}/`);
+    await other.waitForFunction(() => window.outcome !== 'pending');
+    assert.equal(await other.evaluate(() => typeof window.external.callc), 'undefined');
+    await other.waitForTimeout(300);
+  } finally {
+    await other.close();
+    evil.close();
+  }
+  assert.equal(await callc('load_settings', 'foreign', 0), 0, 'the foreign call ran');
+});
+
+test('the program ends when its last page is gone', async () => {
+  const second = await startHost(process.env.BRIDGE_HOST, [process.env.FIXTURES], {});
+  try {
+    const p = await chrome.context.newPage();
+    await p.goto(second.address);
+    await p.waitForFunction(() => document.readyState === 'complete');
+    await p.waitForTimeout(300);
+    await p.close();
+    assert.equal(await withTimeout(second.exited, 10000, 'the host did not end'), 0);
+  } finally {
+    second.cleanUp();
+  }
+});

@@ -1,0 +1,81 @@
+// Shared by the browser tests: starting a host program that prints its
+// page address, and a headless Chromium on a fresh profile.
+'use strict';
+const { spawn } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { chromium } = require('playwright-core');
+
+function tempDir(prefix) {
+  return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+}
+
+// Starts `program` with `args` (plus --no-browser and a machine of its
+// own); resolves with { child, address, origin, exited }.
+function startHost(program, args, extraEnv) {
+  const machine = tempDir('zentrovak-page-machine-');
+  const runtime = tempDir('zentrovak-page-runtime-');
+  const child = spawn(program, ['--machine', machine, '--no-browser', ...args], {
+    cwd: machine,
+    env: { ...process.env, XDG_RUNTIME_DIR: runtime, XDG_DATA_HOME: path.join(machine, 'xdg'), ...extraEnv },
+    stdio: ['ignore', 'pipe', 'inherit'],
+  });
+  const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
+  const address = new Promise((resolve, reject) => {
+    let buffer = '';
+    const timer = setTimeout(() => reject(new Error('no page address printed')), 15000);
+    child.stdout.on('data', (chunk) => {
+      buffer += chunk;
+      const nl = buffer.indexOf('\n');
+      if (nl >= 0) {
+        clearTimeout(timer);
+        resolve(buffer.slice(0, nl).trim());
+      }
+    });
+    child.on('exit', () => reject(new Error('host ended before printing its address')));
+  });
+  return address.then((line) => ({
+    child,
+    address: line,
+    origin: line.slice(0, line.indexOf('/open')),
+    exited,
+    machine,
+    cleanUp() {
+      if (child.exitCode === null) child.kill('SIGKILL');
+      fs.rmSync(machine, { recursive: true, force: true });
+      fs.rmSync(runtime, { recursive: true, force: true });
+    },
+  }));
+}
+
+async function launchBrowser() {
+  const profile = tempDir('zentrovak-chromium-');
+  // A fresh profile each time (its --user-data-dir).
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    viewport: { width: 730, height: 600 },
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync'],
+  });
+  return {
+    context,
+    async close() {
+      await context.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+function screenshotPath(name) {
+  const dir = process.env.SCREENSHOTS || path.join(__dirname, '..', '..', 'build', 'screenshots');
+  fs.mkdirSync(dir, { recursive: true });
+  return path.join(dir, name + '.png');
+}
+
+function withTimeout(promise, ms, what) {
+  return Promise.race([promise, new Promise((_, reject) => setTimeout(() => reject(new Error(what)), ms))]);
+}
+
+module.exports = { startHost, launchBrowser, screenshotPath, tempDir, withTimeout };
