@@ -1,0 +1,91 @@
+// The program's own page set in the browser, as the customer sees it: every
+// picture loads, each of the five tabs and each pop-up is shown and saved
+// as a screenshot (build/screenshots/), and commands round-trip.
+'use strict';
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { startHost, launchBrowser, screenshotPath } = require('./harness');
+
+let host;
+let chrome;
+let page;
+let hasPageSet = false;
+
+before(async () => {
+  host = await startHost(process.env.PROGRAM, [], {});
+  chrome = await launchBrowser();
+  page = await chrome.context.newPage();
+  await page.goto(host.address);
+  await page.waitForFunction(() => document.readyState === 'complete');
+  hasPageSet = (await page.$('#nav a.navbtn')) !== null;
+});
+
+after(async () => {
+  if (chrome) await chrome.close();
+  if (host) host.cleanUp();
+});
+
+test('commands round-trip from the page', async () => {
+  assert.equal(await page.evaluate(() => window.external.callc('get_command')), 0);
+  assert.equal(await page.evaluate(() => window.external.callc('load_settings', 'never', 'x')), 'x');
+});
+
+test('every picture of the page loads', async (t) => {
+  if (!hasPageSet) return t.skip('this build carries no page set yet');
+  const urls = await page.evaluate(() => {
+    const found = new Set();
+    for (const img of document.images) found.add(img.src);
+    for (const el of document.querySelectorAll('*')) {
+      const bg = getComputedStyle(el).backgroundImage;
+      const m = bg && bg.match(/url\("?([^")]+)"?\)/);
+      if (m) found.add(new URL(m[1], location.href).href);
+    }
+    for (const sheet of document.styleSheets) {
+      for (const rule of sheet.cssRules) {
+        const m = rule.cssText.match(/url\("?([^")]+)"?\)/g) || [];
+        for (const u of m) found.add(new URL(u.replace(/url\("?|"?\)/g, ''), sheet.href || location.href).href);
+      }
+    }
+    return [...found];
+  });
+  assert.ok(urls.length > 10, `only ${urls.length} pictures referenced`);
+  const failed = await page.evaluate(async (list) => {
+    const bad = [];
+    for (const u of list) {
+      const r = await fetch(u);
+      if (r.status !== 200 || !(r.headers.get('content-type') || '').startsWith('image/')) bad.push(u + ' ' + r.status);
+    }
+    return bad;
+  }, urls);
+  assert.deepEqual(failed, []);
+});
+
+test('each of the five tabs shows its panel', async (t) => {
+  if (!hasPageSet) return t.skip('this build carries no page set yet');
+  const names = ['check', 'key', 'links', 'settings', 'help'];
+  for (let i = 0; i < 5; i++) {
+    await page.locator('#nav a.navbtn').nth(i).click();
+    await page.waitForTimeout(200);
+    const visible = await page.evaluate((n) => {
+      const panels = document.querySelectorAll('.sli');
+      return [...panels].map((p) => getComputedStyle(p).display !== 'none').indexOf(true) === n;
+    }, i);
+    await page.screenshot({ path: screenshotPath(`tab-${i + 1}-${names[i]}`) });
+    assert.ok(visible, `tab ${i + 1} did not show its panel`);
+  }
+});
+
+test('each pop-up shows over the mask', async (t) => {
+  if (!hasPageSet) return t.skip('this build carries no page set yet');
+  for (const id of ['guide1', 'about', 'guide2', 'usertype', 'change1']) {
+    await page.evaluate((popup) => {
+      for (const p of document.querySelectorAll('.pop')) p.style.display = 'none';
+      const mask = document.querySelector('.mask, #mask');
+      if (mask) mask.style.display = 'block';
+      document.getElementById(popup).style.display = 'block';
+    }, id);
+    await page.waitForTimeout(100);
+    assert.ok(await page.isVisible(`#${id}`), `${id} is not shown`);
+    await page.screenshot({ path: screenshotPath(`popup-${id}`) });
+  }
+});
