@@ -1,0 +1,122 @@
+// The Windows program under Wine with a virtual display: it starts, shows
+// its dialog window, a second start ends without a window, and the quit
+// message ends it cleanly, starting the tray helper when "closechose" is 1.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "support/test_support.h"
+
+namespace Zentrovak::App {
+namespace {
+
+std::wstring ProgramPath() {
+  std::string path = std::string("Z:") + TEST_BINARY_DIR + "/NetBankAssistant.exe";
+  std::wstring wide(path.begin(), path.end());
+  for (auto& c : wide)
+    if (c == L'/') c = L'\\';
+  return wide;
+}
+
+struct Started {
+  PROCESS_INFORMATION info{};
+  bool ok = false;
+  ~Started() {
+    if (!ok) return;
+    if (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(info.hProcess, 99);
+    ::CloseHandle(info.hProcess);
+    ::CloseHandle(info.hThread);
+  }
+  DWORD WaitExit(DWORD ms) {
+    if (::WaitForSingleObject(info.hProcess, ms) != WAIT_OBJECT_0) return 259;
+    DWORD code = 0;
+    ::GetExitCodeProcess(info.hProcess, &code);
+    return code;
+  }
+};
+
+void Start(Started& run, const std::wstring& arguments, const std::wstring& folder) {
+  std::wstring line = L"\"" + ProgramPath() + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  run.ok = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                            &run.info) != FALSE;
+}
+
+struct Search {
+  DWORD process;
+  HWND found;
+};
+
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM data) {
+  auto* s = reinterpret_cast<Search*>(data);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner == s->process && ::IsWindowVisible(window)) {
+    s->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND WindowOf(DWORD process, DWORD waitMs) {
+  Search search{process, nullptr};
+  const DWORD start = ::GetTickCount();
+  while (!search.found && ::GetTickCount() - start < waitMs) {
+    ::EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) ::Sleep(100);
+  }
+  return search.found;
+}
+
+void SetCloseChoice(DWORD value) {
+  Platform::RegistryKey key;
+  ASSERT_EQ(Platform::RegistryKey::Create(Platform::kHkeyCurrentUser, u"Software\\Zentrovak\\NetBankAssistant\\Settings",
+                                          Platform::RegAccess::ReadWrite, Platform::RegView::Default, key),
+            0u);
+  key.WriteDword(u"closechose", value);
+}
+
+TEST(ProgramUnderWine, ShowsItsDialogAndEndsOnTheQuitMessage) {
+  const std::u16string folder = Testing::NewTempFolder();
+  const std::wstring wideFolder(folder.begin(), folder.end());
+  const std::wstring log = wideFolder + L"\\tray.log";
+  ::SetEnvironmentVariableW(L"RUDIVIRAV_LOG", log.c_str());
+  SetCloseChoice(1);
+
+  Started first;
+  Start(first, L"2", wideFolder);
+  ASSERT_TRUE(first.ok);
+  HWND window = WindowOf(first.info.dwProcessId, 20000);
+  ASSERT_NE(window, nullptr) << "no dialog window";
+  wchar_t title[64] = {};
+  ::GetWindowTextW(window, title, 64);
+  EXPECT_STREQ(title, L"澜屿银行网银助手");
+  EXPECT_FALSE(::GetWindowLongW(window, GWL_STYLE) & WS_CAPTION);
+  EXPECT_TRUE(Platform::FileExists(folder + u"\\Assist_FT_InterPass3000_QVTR.dll"));
+
+  Started second;
+  Start(second, L"", wideFolder);
+  ASSERT_TRUE(second.ok);
+  EXPECT_EQ(second.WaitExit(20000), 0u);
+  EXPECT_EQ(WindowOf(second.info.dwProcessId, 0), nullptr);
+
+  ASSERT_TRUE(::PostThreadMessageW(first.info.dwThreadId, WM_QUIT, 0, 0));
+  EXPECT_EQ(first.WaitExit(20000), 0u);
+
+  std::string written;
+  const DWORD start = ::GetTickCount();
+  while (::GetTickCount() - start < 10000 &&
+         (Platform::Failed(Platform::ReadWholeFile(folder + u"\\tray.log", written)) || written.empty()))
+    ::Sleep(100);
+  EXPECT_EQ(written, "NetBankAssistant.exe 103 102 128 1\r\n");
+  SetCloseChoice(0);
+  ::SetEnvironmentVariableW(L"RUDIVIRAV_LOG", nullptr);
+}
+
+}  // namespace
+}  // namespace Zentrovak::App
