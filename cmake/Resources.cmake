@@ -21,7 +21,7 @@ file(MAKE_DIRECTORY ${RES_GEN_DIR}/html ${RES_GEN_DIR}/images)
 # installs them. jquery 1.8.3 on npm keeps the plain browser build in tmp/.
 set(RES_JQUERY_FILE ${CMAKE_SOURCE_DIR}/node_modules/jquery/tmp/jquery.js)
 set(RES_JQUERY_JSON_FILE ${CMAKE_SOURCE_DIR}/node_modules/jquery-json/src/jquery.json.js)
-foreach(library ${RES_JQUERY_FILE} ${RES_JQUERY_JSON_FILE})
+foreach(library ${RES_JQUERY_FILE} ${RES_JQUERY_JSON_FILE} ${CMAKE_SOURCE_DIR}/node_modules/acorn/package.json)
   if(NOT EXISTS ${library})
     message(FATAL_ERROR "${library} is missing: run scripts/install-deps (npm ci)")
   endif()
@@ -71,6 +71,18 @@ add_custom_command(
   COMMENT "Writing the page variants"
   VERBATIM)
 
+# Our page scripts run in Internet Explorer's engine: the build stops when
+# one of them is not plain ES3.
+find_program(RES_NODE node REQUIRED)
+set(page_scripts ${RES_SOURCE_DIR}/js/main.js ${RES_SOURCE_DIR}/js/zentrovak.js ${RES_SOURCE_DIR}/js/ie6png.js)
+set(RES_SCRIPTS_CHECKED ${RES_GEN_DIR}/page-scripts.checked)
+add_custom_command(
+  OUTPUT ${RES_SCRIPTS_CHECKED}
+  COMMAND ${RES_NODE} ${CMAKE_SOURCE_DIR}/scripts/check-page-scripts --stamp ${RES_SCRIPTS_CHECKED} ${page_scripts}
+  DEPENDS ${page_scripts} ${CMAKE_SOURCE_DIR}/scripts/check-page-scripts
+  COMMENT "Checking that the page scripts are ES3"
+  VERBATIM)
+
 # Every carried file as TYPE|NAME|FILE; numbered types and names are written
 # "#n" (23 is RT_HTML). A new resource is one more entry here.
 set(RES_ENTRIES)
@@ -89,7 +101,7 @@ foreach(picture IN LISTS RES_PICTURES)
 endforeach()
 set(RES_STRINGS_FILE ${RES_SOURCE_DIR}/strings.tsv)
 
-set(res_files ${RES_STRINGS_FILE})
+set(res_files ${RES_STRINGS_FILE} ${RES_SCRIPTS_CHECKED})
 foreach(entry IN LISTS RES_ENTRIES)
   string(REPLACE "|" ";" parts "${entry}")
   list(GET parts 2 file)
