@@ -97,7 +97,9 @@ TEST(ProgramUnderWine, ShowsItsDialogAndEndsOnTheQuitMessage) {
   ::GetWindowTextW(window, title, 64);
   EXPECT_STREQ(title, L"澜屿银行网银助手");
   EXPECT_FALSE(::GetWindowLongW(window, GWL_STYLE) & WS_CAPTION);
-  EXPECT_TRUE(Platform::FileExists(folder + u"\\Assist_FT_InterPass3000_QVTR.dll"));
+  std::string library;
+  ASSERT_EQ(Platform::ReadWholeFile(folder + u"\\Assist_FT_InterPass3000_QVTR.dll", library), 0);
+  EXPECT_EQ(library.substr(0, 2), "MZ") << "the carried library is the project's stand-in DLL";
 
   Started second;
   Start(second, L"", wideFolder);
