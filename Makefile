@@ -38,8 +38,8 @@ check: deps
 	$(MAKE) check-linux
 	$(MAKE) check-win32
 
-demo: deps build-linux
-	./scripts/demo
+demo: deps build-linux  # make demo ARGS=--no-browser prints the address instead
+	./scripts/demo $(ARGS)
 
 bench: deps build-linux
 	cd build/linux && ctest -L bench --output-on-failure

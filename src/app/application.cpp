@@ -121,8 +121,11 @@ int RunApplication() {
   if (ReadProfileInt(kSettingsSection, u"closechose", 0) == 1)
     System::launch_process(TrayHelperCommandLine(1), false, false, false);
 
-  UI::WaitForJobs(kJobGraceMilliseconds);
+  const bool jobsEnded = UI::WaitForJobs(kJobGraceMilliseconds);
   CleanupProcess(comEntered);
+  // A command still running on a worker would meet the program's objects
+  // half destroyed: end without destroying them.
+  if (!jobsEnded) Platform::EndProcessNow(0);
   return 0;
 }
 

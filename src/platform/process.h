@@ -27,4 +27,8 @@ std::u16string ProcessCommandLine();
 // be started.
 bool StartNewInstance();
 
+// Ends the process at once with `code`, without running the destructors of
+// static objects (used when worker threads still run at the end).
+[[noreturn]] void EndProcessNow(int code);
+
 }  // namespace Zentrovak::Platform

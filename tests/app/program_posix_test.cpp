@@ -300,6 +300,22 @@ TEST_F(Program, StartsTheTrayHelperAtTheEndWhenCloseChoiceIsOne) {
   EXPECT_NE(log.find("NetBankAssistant 103 102 128 1\n"), std::string::npos) << log;
 }
 
+TEST_F(Program, EndsCleanlyWhileAnAsynchronousCommandStillRuns) {
+  ProgramRun run(Folder(), {});
+  const Address a = Parse(run.ReadLine());
+  ASSERT_FALSE(a.secret.empty());
+  httplib::Client client("127.0.0.1", a.port);
+  auto started = client.Post("/bridge/async", Trusted(a),
+                             R"({"queued":false,"args":[{"t":"e"},{"t":"s","v":"delay_ms"},{"t":"i","v":60000}]})",
+                             "application/json");
+  ASSERT_TRUE(started);
+  EXPECT_EQ(started->status, 200);
+  const auto start = Clock::now();
+  ShutDown(a);
+  EXPECT_EQ(run.WaitExit(15000), 0);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+}
+
 TEST_F(Program, TheBridgeRefusesRequestsWithoutTheSecretOrFromElsewhereAndRunsNothing) {
   ProgramRun run(Folder(), {});
   const Address a = Parse(run.ReadLine());

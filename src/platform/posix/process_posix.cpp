@@ -1,6 +1,7 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -102,6 +103,11 @@ bool StartNewInstance() {
   argv[0] = exe;
   pid_t pid = 0;
   return ::posix_spawn(&pid, exe, nullptr, nullptr, argv.data(), environ) == 0;
+}
+
+void EndProcessNow(int code) {
+  std::fflush(nullptr);
+  ::_exit(code);
 }
 
 }  // namespace Zentrovak::Platform

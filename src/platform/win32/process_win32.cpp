@@ -29,4 +29,6 @@ bool StartNewInstance() {
   return result > 32;
 }
 
+void EndProcessNow(int code) { ::ExitProcess(static_cast<UINT>(code)); }
+
 }  // namespace Zentrovak::Platform

@@ -64,11 +64,14 @@ IBSDialog* CreateBSDialog(const BSDialogParams& params) {
     if (OpenDialogs().empty()) Platform::PostQuit(0);
   };
   const std::string address = dialog->StartAddress();
-  if (Platform::CurrentPlatformOptions().noBrowser) {
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const bool desktop = (display && *display) || (wayland && *wayland);
+  if (Platform::CurrentPlatformOptions().noBrowser || !desktop || !Posix::OpenAppWindow(address)) {
+    if (!Platform::CurrentPlatformOptions().noBrowser)
+      std::fprintf(stderr, "No browser window could be opened; the page is at the address below.\n");
     std::printf("%s\n", address.c_str());
     std::fflush(stdout);
-  } else if (!Posix::OpenAppWindow(address)) {
-    std::fprintf(stderr, "No browser could be started; open %s\n", address.c_str());
   }
   KeptDialog() = dialog;
   OpenDialogs().push_back(handle);
