@@ -78,6 +78,7 @@ int RunApplication() {
   Platform::ApplyPendingFileOperations();
   RemoveLegacyFolder();
   ExtractEmbeddedLibrary(kCarriedAssistLibraryResource);
+  UI::PrepareUserInterface();
 
   const int32_t libraries = Ukey::LoadAssistLibraries();
   if (const char16_t* text = MissingLibraryText(libraries)) {

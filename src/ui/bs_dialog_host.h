@@ -56,4 +56,7 @@ void MinimizeDialog(IBSDialog* dialog);
 namespace Zentrovak::UI {
 // The application's icon resource (win32 HICON; posix none).
 void* LoadDialogIcon(uint32_t id);
+// Readies the system's user-interface classes before any window exists
+// (win32: the common controls of the first eight groups).
+void PrepareUserInterface();
 }  // namespace Zentrovak::UI

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "support/test_support.h"
 #include "ui/resources.h"
 
@@ -237,21 +238,43 @@ TEST_F(Program, ServesThePageOfItsArgumentOrTheResUrl) {
     EXPECT_EQ(run.WaitExit(), 0);
   }
   {
-    const std::u16string url = u"http://127.0.0.1:9/pages/index.html";
+    // The "ResUrl" site: its pages come through the program with the bridge.
+    httplib::Server site;
+    site.Get("/pages/index.html", [](const httplib::Request&, httplib::Response& r) {
+      r.set_content("<html><head><title>site</title></head><body>远程页面</body></html>", "text/html; charset=utf-8");
+    });
+    site.Get("/pages/moved", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/pages/index.html"); });
+    site.Get("/pages/away", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("http://elsewhere.example/"); });
+    const int sitePort = site.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { site.listen_after_bind(); });
+    const std::u16string url =
+        u"http://127.0.0.1:" + Platform::Utf8ToUtf16(std::to_string(sitePort)) + u"/pages/index.html#top";
     SetSetting(u"ResUrl", &url, 0);
     ProgramRun run(Folder(), {"2"});
     const Address a = Parse(run.ReadLine());
     httplib::Client client("127.0.0.1", a.port);
-    auto page = client.Get("/page", Trusted(a));
+    auto start = client.Get("/page", Trusted(a));
+    ASSERT_TRUE(start);
+    EXPECT_EQ(start->status, 302);
+    EXPECT_EQ(start->get_header_value("Location"), "/resurl/pages/index.html");
+    auto page = client.Get("/resurl/pages/index.html", Trusted(a));
     ASSERT_TRUE(page);
-    EXPECT_EQ(page->status, 302);
-    EXPECT_EQ(page->get_header_value("Location"), "http://127.0.0.1:9/pages/index.html");
+    EXPECT_NE(page->body.find("<script src=\"/bridge/shim.js\"></script>"), std::string::npos);
+    EXPECT_NE(page->body.find("远程页面"), std::string::npos);
+    auto moved = client.Get("/resurl/pages/moved", Trusted(a));
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->get_header_value("Location"), "/resurl/pages/index.html");
+    auto away = client.Get("/resurl/pages/away", Trusted(a));
+    ASSERT_TRUE(away);
+    EXPECT_EQ(away->get_header_value("Location"), "http://elsewhere.example/") << "leaves the bridge's origin";
     int status = 0;
     EXPECT_NE(Callc(a, R"([{"t":"s","v":"get_command"}])", Trusted(a), &status).find(R"({"t":"i","v":2})"),
               std::string::npos)
         << "the argument still sets the page mode";
     ShutDown(a);
     EXPECT_EQ(run.WaitExit(), 0);
+    site.stop();
+    serving.join();
   }
 }
 

@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "system/process_launch.h"
+#include "ui/document_trust.h"
 #include "ui/posix/variant_wire.h"
 
 namespace Zentrovak::UI::Posix {
@@ -97,6 +98,15 @@ std::string StringField(const json& body, const char* key) {
 bool BoolField(const json& body, const char* key) {
   const auto it = body.find(key);
   return it != body.end() && it->is_boolean() && it->get<bool>();
+}
+
+// The path and query of an absolute address.
+std::string ResUrlPath(const std::string& url) {
+  const size_t scheme = url.find("://");
+  const size_t pathStart = scheme == std::string::npos ? std::string::npos : url.find('/', scheme + 3);
+  std::string path = pathStart == std::string::npos ? "/" : url.substr(pathStart);
+  if (const auto hash = path.find('#'); hash != std::string::npos) path.resize(hash);
+  return path;
 }
 
 bool IsHtml(std::string_view mime) { return mime.find("text/html") != std::string_view::npos; }
@@ -234,6 +244,9 @@ void CPageDialog::InstallRoutes() {
     const std::string url = StringField(body, "url");
     if (!url.empty()) System::open_url_in_ie(Platform::Utf8ToUtf16(url));
   });
+  s.Get(R"(/resurl(/.*))", [this](const httplib::Request& request, httplib::Response& response) {
+    ProxyResUrl(request, response);
+  });
   s.Get(R"(/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
     ServeFile(request.matches[1], response);
   });
@@ -241,7 +254,13 @@ void CPageDialog::InstallRoutes() {
 
 void CPageDialog::ServeStartPage(httplib::Response& response) {
   if (!params_.url.empty()) {
-    response.set_redirect(Utf8(params_.url));
+    // Pages of the "ResUrl" site are fetched by the program and served
+    // under /resurl/ of its own origin, so that they get the bridge; any
+    // other kind of address is only opened.
+    const std::string url = Utf8(params_.url);
+    const std::string origin = Utf8(UrlOrigin(params_.url));
+    if (origin.empty()) response.set_redirect(url);
+    else response.set_redirect("/resurl" + ResUrlPath(url));
     return;
   }
   std::optional<ResourceData> page;
@@ -253,6 +272,44 @@ void CPageDialog::ServeStartPage(httplib::Response& response) {
   }
   response.set_content(WithShim(std::string_view(reinterpret_cast<const char*>(page->data), page->size)),
                        "text/html; charset=utf-8");
+}
+
+void CPageDialog::ProxyResUrl(const httplib::Request& request, httplib::Response& response) {
+  const std::string origin = Utf8(UrlOrigin(params_.url));
+  if (origin.empty()) {
+    response.status = 404;
+    return;
+  }
+  std::string target = request.matches[1];
+  if (!request.params.empty()) {
+    std::string query;
+    for (const auto& [key, value] : request.params)
+      query += (query.empty() ? "?" : "&") + httplib::detail::encode_query_param(key) + "=" +
+               httplib::detail::encode_query_param(value);
+    target += query;
+  }
+  httplib::Client client(origin);
+  client.set_connection_timeout(5, 0);
+  client.set_read_timeout(15, 0);
+  client.set_follow_location(false);
+  auto fetched = client.Get(target.c_str());
+  if (!fetched) {
+    response.status = 502;
+    return;
+  }
+  response.status = fetched->status;
+  if (fetched->has_header("Location")) {
+    // A redirect within the site stays under /resurl/; one elsewhere leaves
+    // the program's origin and with it the bridge.
+    const std::string location = fetched->get_header_value("Location");
+    const std::string locationOrigin = Utf8(UrlOrigin(Platform::Utf8ToUtf16(location)));
+    if (locationOrigin == origin) response.set_header("Location", "/resurl" + ResUrlPath(location));
+    else if (!location.empty() && location[0] == '/') response.set_header("Location", "/resurl" + location);
+    else response.set_header("Location", location);
+  }
+  const std::string mime = fetched->get_header_value("Content-Type");
+  if (IsHtml(mime)) response.set_content(WithShim(fetched->body), mime);
+  else response.set_content(fetched->body, mime.empty() ? "application/octet-stream" : mime);
 }
 
 void CPageDialog::ServeFile(const std::string& path, httplib::Response& response) {

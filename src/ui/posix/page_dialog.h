@@ -97,6 +97,7 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   bool Admit(const httplib::Request& request, httplib::Response& response) const;
   void ServeStartPage(httplib::Response& response);
   void ServeFile(const std::string& path, httplib::Response& response);
+  void ProxyResUrl(const httplib::Request& request, httplib::Response& response);
   void ServeEvents(const httplib::Request& request, httplib::Response& response);
   void HandleCallc(const nlohmann::json& body, httplib::Response& response);
   void HandleContinue(const nlohmann::json& body, httplib::Response& response);

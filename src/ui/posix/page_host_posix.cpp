@@ -93,6 +93,7 @@ void MinimizeDialog(IBSDialog*) {
 }
 
 void* LoadDialogIcon(uint32_t) { return nullptr; }
+void PrepareUserInterface() {}
 
 int ShowPageBox(const PageBox& box) {
   auto* dialog = dynamic_cast<Posix::CPageDialog*>(MainDialog());

@@ -1,5 +1,6 @@
 #include "ui/win32/bs_dialog_win32.h"
 
+#include <commctrl.h>
 #include <dispex.h>
 #include <exdispid.h>
 #include <ocidl.h>
@@ -783,6 +784,11 @@ void DestroyBSDialog() {
 
 void MinimizeDialog(IBSDialog* dialog) {
   if (dialog && dialog->GetHwnd()) ::ShowWindow(static_cast<HWND>(dialog->GetHwnd()), SW_MINIMIZE);
+}
+
+void PrepareUserInterface() {
+  INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
+  ::InitCommonControlsEx(&controls);
 }
 
 void* LoadDialogIcon(uint32_t id) { return ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id)); }
