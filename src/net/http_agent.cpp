@@ -107,37 +107,36 @@ bool CWinHttpAgent::EnsureConnection(const std::u16string& host, uint16_t port) 
 CWinHttpAgent::Prepared CWinHttpAgent::OpenGetRequest(std::u16string_view url, std::u16string_view queryText,
                                                       CancelSignal* cancel) {
   Prepared prepared;
-  {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    // An abandoned request leaves the members to the requests after it.
-    if (Raised(cancel)) {
-      prepared.error = HttpError::kOperationCancelled;
-      return prepared;
-    }
-    if (!session_) {
-      prepared.error = sessionError_;
-      return prepared;
-    }
-    std::u16string path;
-    if (Win32Error error = ResolveRequestPath(url, path)) {
-      prepared.error = error;
-      return prepared;
-    }
-    if (!queryText.empty()) {
-      path += path.find(u'?') == std::u16string::npos ? u"?" : u"&";
-      path += queryText;
-    }
-    // Without a connection there is no request; the send reports it.
-    if (!connection_ || connection_->OpenRequest(path, requestFlags_, prepared.request) != 0) {
-      prepared.request.reset();
-      return prepared;
-    }
+  std::lock_guard<std::mutex> lock(stateMutex_);
+  // An abandoned request leaves the members to the requests after it.
+  if (Raised(cancel)) {
+    prepared.error = HttpError::kOperationCancelled;
+    return prepared;
   }
-  // The automatic-configuration script may have to be fetched: outside the
-  // lock, like the transfer.
-  if (!autoConfigUrl_.empty()) prepared.request->ApplyAutoProxy(url, autoConfigUrl_);
-  OnRequestOpened(*prepared.request);
+  if (!session_) {
+    prepared.error = sessionError_;
+    return prepared;
+  }
+  std::u16string path;
+  if (Win32Error error = ResolveRequestPath(url, path)) {
+    prepared.error = error;
+    return prepared;
+  }
+  if (!queryText.empty()) {
+    path += path.find(u'?') == std::u16string::npos ? u"?" : u"&";
+    path += queryText;
+  }
+  // Without a connection there is no request; the send reports it.
+  if (!connection_ || connection_->OpenRequest(path, requestFlags_, prepared.request) != 0)
+    prepared.request.reset();
   return prepared;
+}
+
+void CWinHttpAgent::PrepareRequest(HttpRequest& request, std::u16string_view url) {
+  // The automatic-configuration script may have to be fetched: outside the
+  // lock, like the transfer, and already under the cancel watch.
+  if (!autoConfigUrl_.empty()) request.ApplyAutoProxy(url, autoConfigUrl_);
+  OnRequestOpened(request);
 }
 
 uint32_t CWinHttpAgent::QueryNumberHeader(HttpRequest& request, HttpNumberHeader header) {
@@ -160,6 +159,7 @@ HResult CWinHttpAgent::Get(std::u16string_view url, std::string_view queryText, 
     return HResultFromWin32(prepared.error != 0 ? prepared.error : Platform::kErrorInvalidHandle);
   HttpRequest& request = *prepared.request;
   const auto watch = WatchCancel(cancel, request);
+  PrepareRequest(request, url);
   uint32_t status = 0;
   const HResult result = SendAndReceive(request, cancel, status);
   if (Platform::Failed(result)) return result;
@@ -199,6 +199,7 @@ HResult CWinHttpAgent::Download(std::u16string_view url, std::u16string_view fil
     return HResultFromWin32(prepared.error != 0 ? prepared.error : Platform::kErrorInvalidHandle);
   HttpRequest& request = *prepared.request;
   const auto watch = WatchCancel(cancel, request);
+  PrepareRequest(request, url);
   uint32_t status = 0;
   HResult result = SendAndReceive(request, cancel, status);
   if (Platform::Failed(result)) return result;

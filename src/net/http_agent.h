@@ -88,6 +88,8 @@ class CWinHttpAgent {
     std::unique_ptr<HttpRequest> request;
   };
   Prepared OpenGetRequest(std::u16string_view url, std::u16string_view queryText, CancelSignal* cancel);
+  // The proxy script's answer and the request hook.
+  void PrepareRequest(HttpRequest& request, std::u16string_view url);
   // Both under stateMutex_.
   Platform::Win32Error ResolveRequestPath(std::u16string_view url, std::u16string& path);
   bool EnsureConnection(const std::u16string& host, uint16_t port);
