@@ -7,6 +7,8 @@
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   Zentrovak::Testing::PrepareTestMachine(argc, argv);
+  int roleExit = 0;
+  if (Zentrovak::Testing::RunRoleIfAsked(&roleExit)) return roleExit;
   const int result = RUN_ALL_TESTS();
   Zentrovak::Testing::CleanUpTestMachine();
   return result;

@@ -20,4 +20,23 @@ std::u16string NewTempFolder();
 // the end of the program.
 std::u16string TestRegistryPath();
 
+// Child roles: a test starts a copy of its own program with
+// ZENTROVAK_TEST_ROLE=<name> and the copy runs the role instead of the tests.
+using RoleFunction = int (*)();
+bool RegisterRole(const char* name, RoleFunction role);
+// Runs the role named in the environment, if any; answers its exit code.
+bool RunRoleIfAsked(int* exitCode);
+
+#ifndef _WIN32
+// posix: starts a copy of this test program in `role`, its standard output
+// on a pipe. Answers the child's process id and the pipe's reading end.
+struct RoleChild {
+  int pid = -1;
+  int output = -1;
+};
+RoleChild StartRole(const char* role);
+// Kills the child and collects it; closes the pipe.
+void KillRole(RoleChild& child);
+#endif
+
 }  // namespace Zentrovak::Testing

@@ -1,7 +1,7 @@
 // Files of the posix machine. A file opened through FileStream is "in use"
-// as on Windows: the stream holds an open-file-description lock, and a
-// deletion that finds such a lock fails with a sharing violation, so the
-// move-aside path of a replacement can be exercised here too.
+// as on Windows, where the program opens files without sharing deletion:
+// the stream holds an open-file-description lock, and a deletion, rename or
+// overwrite that finds such a lock fails with a sharing violation.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -368,27 +368,6 @@ Win32Error FileStream::Write(const void* data, uint32_t size) {
   return kErrorSuccess;
 }
 
-HResult ReadWholeFile(std::u16string_view path, std::string& bytes) {
-  FileStream file;
-  if (Win32Error e = file.Open(path, FileStream::Mode::Read)) return HResultFromWin32(e);
-  std::string data;
-  char buffer[65536];
-  for (;;) {
-    uint32_t got = 0;
-    if (Win32Error e = file.Read(buffer, sizeof buffer, &got)) return HResultFromWin32(e);
-    if (got == 0) break;
-    data.append(buffer, got);
-  }
-  bytes = std::move(data);
-  return kSOk;
-}
-
-HResult WriteWholeFile(std::u16string_view path, std::string_view bytes) {
-  FileStream file;
-  if (Win32Error e = file.Open(path, FileStream::Mode::CreateAlways)) return HResultFromWin32(e);
-  return HResultFromWin32(file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())));
-}
-
 Win32Error MovePath(std::u16string_view from, std::u16string_view to, bool replaceExisting) {
   const auto source = ToHostPath(from);
   const auto target = ToHostPath(to);
@@ -396,6 +375,7 @@ Win32Error MovePath(std::u16string_view from, std::u16string_view to, bool repla
   if (target.error) return target.error;
   if (!Exists(source.path)) return MissingError(source);
   if (!target.parentExists) return kErrorPathNotFound;
+  if (!IsDirectory(source.path) && InUse(source.path)) return kErrorSharingViolation;
   if (Exists(target.path) && source.path != target.path) {
     if (!replaceExisting || IsDirectory(target.path)) return kErrorAlreadyExists;
     if (InUse(target.path)) return kErrorAccessDenied;
