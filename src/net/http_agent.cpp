@@ -104,39 +104,24 @@ bool CWinHttpAgent::EnsureConnection(const std::u16string& host, uint16_t port) 
   return true;
 }
 
-CWinHttpAgent::Prepared CWinHttpAgent::OpenGetRequest(std::u16string_view url, std::u16string_view queryText,
-                                                      CancelSignal* cancel) {
-  Prepared prepared;
+Win32Error CWinHttpAgent::OpenRequest(std::u16string_view url, std::u16string_view queryText, CancelSignal* cancel,
+                                      std::unique_ptr<HttpRequest>& request) {
   std::lock_guard<std::mutex> lock(stateMutex_);
   // An abandoned request leaves the members to the requests after it.
-  if (Raised(cancel)) {
-    prepared.error = HttpError::kOperationCancelled;
-    return prepared;
-  }
-  if (!session_) {
-    prepared.error = sessionError_;
-    return prepared;
-  }
+  if (Raised(cancel)) return HttpError::kOperationCancelled;
+  if (!session_) return sessionError_;
   std::u16string path;
-  if (Win32Error error = ResolveRequestPath(url, path)) {
-    prepared.error = error;
-    return prepared;
-  }
+  if (Win32Error error = ResolveRequestPath(url, path)) return error;
   if (!queryText.empty()) {
     path += path.find(u'?') == std::u16string::npos ? u"?" : u"&";
     path += queryText;
   }
-  // Without a connection there is no request; the send reports it.
-  if (!connection_ || connection_->OpenRequest(path, requestFlags_, prepared.request) != 0)
-    prepared.request.reset();
-  return prepared;
-}
-
-void CWinHttpAgent::PrepareRequest(HttpRequest& request, std::u16string_view url) {
-  // The automatic-configuration script may have to be fetched: outside the
-  // lock, like the transfer, and already under the cancel watch.
-  if (!autoConfigUrl_.empty()) request.ApplyAutoProxy(url, autoConfigUrl_);
-  OnRequestOpened(request);
+  // Without a connection there is no request, and the send fails on it.
+  if (!connection_ || connection_->OpenRequest(path, requestFlags_, request) != 0 || !request) {
+    request.reset();
+    return Platform::kErrorInvalidHandle;
+  }
+  return 0;
 }
 
 uint32_t CWinHttpAgent::QueryNumberHeader(HttpRequest& request, HttpNumberHeader header) {
@@ -144,28 +129,30 @@ uint32_t CWinHttpAgent::QueryNumberHeader(HttpRequest& request, HttpNumberHeader
   return request.QueryNumberHeader(header, value) == 0 ? value : 0;
 }
 
-HResult CWinHttpAgent::SendAndReceive(HttpRequest& request, CancelSignal* cancel, uint32_t& status) {
+HResult CWinHttpAgent::StartRequest(std::u16string_view url, std::u16string_view queryText, Exchange& exchange) {
+  exchange.cancel = CurrentCancelSignal();
+  if (Win32Error error = OpenRequest(url, queryText, exchange.cancel, exchange.request))
+    return HResultFromWin32(error);
+  HttpRequest& request = *exchange.request;
+  exchange.watch = WatchCancel(exchange.cancel, request);
+  // The automatic-configuration script may have to be fetched: outside the
+  // lock, like the transfer, and already under the cancel watch.
+  if (!autoConfigUrl_.empty()) request.ApplyAutoProxy(url, autoConfigUrl_);
+  OnRequestOpened(request);
   if (Win32Error error = request.SendRequest()) return HResultFromWin32(error);
   if (Win32Error error = request.ReceiveResponse()) return HResultFromWin32(error);
-  if (Raised(cancel)) return HResultFromWin32(HttpError::kOperationCancelled);
-  status = QueryNumberHeader(request, HttpNumberHeader::StatusCode);
+  if (Raised(exchange.cancel)) return HResultFromWin32(HttpError::kOperationCancelled);
+  exchange.status = QueryNumberHeader(request, HttpNumberHeader::StatusCode);
   return Platform::kSOk;
 }
 
 HResult CWinHttpAgent::Get(std::u16string_view url, std::string_view queryText, std::string& body) {
-  CancelSignal* cancel = CurrentCancelSignal();
-  Prepared prepared = OpenGetRequest(url, Platform::Utf8ToUtf16(queryText), cancel);
-  if (!prepared.request)
-    return HResultFromWin32(prepared.error != 0 ? prepared.error : Platform::kErrorInvalidHandle);
-  HttpRequest& request = *prepared.request;
-  const auto watch = WatchCancel(cancel, request);
-  PrepareRequest(request, url);
-  uint32_t status = 0;
-  const HResult result = SendAndReceive(request, cancel, status);
+  Exchange exchange;
+  const HResult result = StartRequest(url, Platform::Utf8ToUtf16(queryText), exchange);
   if (Platform::Failed(result)) return result;
-  if (AcceptStatus(request, status) && status < 400) {
+  if (AcceptStatus(*exchange.request, exchange.status) && exchange.status < 400) {
     std::string received;
-    if (const HResult read = ReadBody(request, cancel, received); Platform::Failed(read)) return read;
+    if (const HResult read = ReadBody(*exchange.request, exchange.cancel, received); Platform::Failed(read)) return read;
     body = std::move(received);
   }
   return result;
@@ -193,22 +180,14 @@ HResult CWinHttpAgent::ReadBody(HttpRequest& request, CancelSignal* cancel, std:
 
 HResult CWinHttpAgent::Download(std::u16string_view url, std::u16string_view fileName, DownloadNotify notify,
                                 void* userValue) {
-  CancelSignal* cancel = CurrentCancelSignal();
-  Prepared prepared = OpenGetRequest(url, {}, cancel);
-  if (!prepared.request)
-    return HResultFromWin32(prepared.error != 0 ? prepared.error : Platform::kErrorInvalidHandle);
-  HttpRequest& request = *prepared.request;
-  const auto watch = WatchCancel(cancel, request);
-  PrepareRequest(request, url);
-  uint32_t status = 0;
-  HResult result = SendAndReceive(request, cancel, status);
+  Exchange exchange;
+  HResult result = StartRequest(url, {}, exchange);
   if (Platform::Failed(result)) return result;
-  if (AcceptStatus(request, status)) {
-    if (status < 400) {
-      result = ReadBodyToFile(request, fileName, notify, userValue, cancel);
-    } else if (notify) {
-      notify(userValue, NoticeKind::kHttpError, status, 0);
-    }
+  if (AcceptStatus(*exchange.request, exchange.status)) {
+    if (exchange.status < 400)
+      result = ReadBodyToFile(*exchange.request, fileName, notify, userValue, exchange.cancel);
+    else if (notify)
+      notify(userValue, NoticeKind::kHttpError, exchange.status, 0);
   }
   return result;
 }

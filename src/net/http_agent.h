@@ -18,12 +18,11 @@
 #include <mutex>
 #include <string>
 
+#include "net/bounded_worker.h"
 #include "net/http_backend.h"
 #include "platform/errors.h"
 
 namespace Zentrovak::Network {
-
-class CancelSignal;
 
 // Notices of a download: kind 0 failed after the response (a: HRESULT),
 // 1 status of 400 or more (a: status), 2 a block was written (a: bytes so
@@ -82,19 +81,21 @@ class CWinHttpAgent {
                        std::u16string_view userName, std::u16string_view password);
 
  private:
-  // What a request takes from the agent's members under the lock.
-  struct Prepared {
-    Platform::Win32Error error = 0;
+  // One request from its opening to the status of its response.
+  struct Exchange {
+    CancelSignal* cancel = nullptr;
     std::unique_ptr<HttpRequest> request;
+    CancelSignal::Registration watch;  // dropped before the request
+    uint32_t status = 0;
   };
-  Prepared OpenGetRequest(std::u16string_view url, std::u16string_view queryText, CancelSignal* cancel);
-  // The proxy script's answer and the request hook.
-  void PrepareRequest(HttpRequest& request, std::u16string_view url);
+  Platform::HResult StartRequest(std::u16string_view url, std::u16string_view queryText, Exchange& exchange);
+  // Under the lock: the request object from the agent's members.
+  Platform::Win32Error OpenRequest(std::u16string_view url, std::u16string_view queryText, CancelSignal* cancel,
+                                   std::unique_ptr<HttpRequest>& request);
   // Both under stateMutex_.
   Platform::Win32Error ResolveRequestPath(std::u16string_view url, std::u16string& path);
   bool EnsureConnection(const std::u16string& host, uint16_t port);
 
-  Platform::HResult SendAndReceive(HttpRequest& request, CancelSignal* cancel, uint32_t& status);
   static uint32_t QueryNumberHeader(HttpRequest& request, HttpNumberHeader header);
   Platform::HResult ReadBody(HttpRequest& request, CancelSignal* cancel, std::string& body);
   Platform::HResult ReadBodyToFile(HttpRequest& request, std::u16string_view fileName, DownloadNotify notify,
