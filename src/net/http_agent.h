@@ -10,7 +10,8 @@
 // keeps its connection alive; so a request that hangs (a probe abandoned at
 // its time limit, a server that stalls) never blocks the requests after it,
 // and an abandoned request that takes the lock again leaves the members
-// alone.
+// alone. A request made on a bounded worker's thread is cancelled when the
+// worker is abandoned: libcurl stops at once, WinHTTP at its next call.
 #pragma once
 #include <atomic>
 #include <cstdint>
