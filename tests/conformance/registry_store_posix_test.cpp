@@ -1,9 +1,6 @@
 // The posix registry store keeps every committed write through a crash, and
 // sets a damaged file aside instead of emptying it.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,8 +12,6 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "support/test_support.h"
-
-extern char** environ;
 
 namespace Zentrovak::Platform {
 namespace {
@@ -38,28 +33,16 @@ int WriteBurst() {
 const bool registered = Testing::RegisterRole("registry-burst", WriteBurst);
 
 TEST(RegistryStorePosix, AKilledWriterLosesNoCommittedValue) {
-  int out[2];
-  ASSERT_EQ(0, ::pipe(out));
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  ::setenv("ZENTROVAK_TEST_ROLE", "registry-burst", 1);
-  std::string program = Testing::TestProgramPath();
-  char* argv[] = {program.data(), nullptr};
-  pid_t child = 0;
-  ASSERT_EQ(0, ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ));
-  ::unsetenv("ZENTROVAK_TEST_ROLE");
-  ::close(out[1]);
-  FILE* reports = ::fdopen(out[0], "r");
+  Testing::RoleChild child = Testing::StartRole("registry-burst");
+  ASSERT_GT(child.pid, 0);
+  FILE* reports = ::fdopen(::dup(child.output), "r");
   long last = -1;
   unsigned reported = 0;
   while (std::fscanf(reports, "%u", &reported) == 1) {
     last = reported;
     if (last >= 400) break;
   }
-  ::kill(child, SIGKILL);  // in the middle of the burst
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  Testing::KillRole(child);  // in the middle of the burst
   std::fclose(reports);
   ASSERT_GE(last, 400);
 

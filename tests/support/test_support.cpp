@@ -5,17 +5,25 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
 #ifndef _WIN32
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "platform/posix/machine.h"
+#endif
+
+#ifndef _WIN32
+extern char** environ;
 #endif
 
 namespace Zentrovak::Testing {
@@ -94,6 +102,48 @@ bool RunRoleIfAsked(int* exitCode) {
   *exitCode = it == Roles().end() ? 97 : it->second();
   return true;
 }
+
+#ifndef _WIN32
+RoleChild StartRole(const char* role) {
+  RoleChild child;
+  int out[2];
+  if (::pipe(out) != 0) return child;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  const std::string variable = std::string("ZENTROVAK_TEST_ROLE=") + role;
+  std::vector<std::string> env = {variable};
+  for (char** e = environ; *e; ++e)
+    if (std::string(*e).rfind("ZENTROVAK_TEST_ROLE=", 0) != 0) env.emplace_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string program = TestProgramPath();
+  char* argv[] = {program.data(), nullptr};
+  pid_t pid = -1;
+  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  if (rc != 0) {
+    ::close(out[0]);
+    return child;
+  }
+  child.pid = pid;
+  child.output = out[0];
+  return child;
+}
+
+void KillRole(RoleChild& child) {
+  if (child.pid > 0) {
+    ::kill(child.pid, SIGKILL);
+    int status = 0;
+    ::waitpid(child.pid, &status, 0);
+  }
+  if (child.output >= 0) ::close(child.output);
+  child = RoleChild{};
+}
+#endif
 
 std::u16string TestRegistryPath() { return u"Software\\ZentrovakTests\\" + RunTag(); }
 

@@ -27,4 +27,16 @@ bool RegisterRole(const char* name, RoleFunction role);
 // Runs the role named in the environment, if any; answers its exit code.
 bool RunRoleIfAsked(int* exitCode);
 
+#ifndef _WIN32
+// posix: starts a copy of this test program in `role`, its standard output
+// on a pipe. Answers the child's process id and the pipe's reading end.
+struct RoleChild {
+  int pid = -1;
+  int output = -1;
+};
+RoleChild StartRole(const char* role);
+// Kills the child and collects it; closes the pipe.
+void KillRole(RoleChild& child);
+#endif
+
 }  // namespace Zentrovak::Testing

@@ -416,32 +416,30 @@ Win32Error RegistryKey::DeleteSubkey(std::u16string_view name) {
   return tx.Commit() ? kErrorSuccess : kErrorRegistryIoFailed;
 }
 
-Win32Error RegistryKey::EnumSubkeys(std::vector<std::u16string>& names) const {
+namespace {
+// Names of the rows that `sql` selects for the open key, in folded order.
+Win32Error CollectNames(int64_t keyId, const char* sql, std::vector<std::u16string>& names) {
   names.clear();
-  if (!IsOpen()) return kErrorInvalidHandle;
   auto& store = RegistryStore::Instance();
   std::lock_guard<std::mutex> lock(store.Mutex());
   sqlite3* db = store.Db();
   if (!db) return kErrorRegistryIoFailed;
-  if (!KeyExists(db, key_->id)) return kErrorKeyDeleted;
-  Statement s(db, "SELECT name FROM keys WHERE parent=? ORDER BY folded");
-  s.Bind(1, key_->id);
+  if (!KeyExists(db, keyId)) return kErrorKeyDeleted;
+  Statement s(db, sql);
+  s.Bind(1, keyId);
   while (s.Step() == SQLITE_ROW) names.push_back(Utf8ToUtf16(s.Text(0)));
   return kErrorSuccess;
 }
+}  // namespace
+
+Win32Error RegistryKey::EnumSubkeys(std::vector<std::u16string>& names) const {
+  if (!IsOpen()) return kErrorInvalidHandle;
+  return CollectNames(key_->id, "SELECT name FROM keys WHERE parent=? ORDER BY folded", names);
+}
 
 Win32Error RegistryKey::EnumValueNames(std::vector<std::u16string>& names) const {
-  names.clear();
   if (!IsOpen()) return kErrorInvalidHandle;
-  auto& store = RegistryStore::Instance();
-  std::lock_guard<std::mutex> lock(store.Mutex());
-  sqlite3* db = store.Db();
-  if (!db) return kErrorRegistryIoFailed;
-  if (!KeyExists(db, key_->id)) return kErrorKeyDeleted;
-  Statement s(db, "SELECT name FROM vals WHERE key=? ORDER BY folded");
-  s.Bind(1, key_->id);
-  while (s.Step() == SQLITE_ROW) names.push_back(Utf8ToUtf16(s.Text(0)));
-  return kErrorSuccess;
+  return CollectNames(key_->id, "SELECT name FROM vals WHERE key=? ORDER BY folded", names);
 }
 
 }  // namespace Zentrovak::Platform

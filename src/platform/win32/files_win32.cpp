@@ -102,28 +102,6 @@ Win32Error FileStream::Write(const void* data, uint32_t size) {
   return kErrorSuccess;
 }
 
-HResult ReadWholeFile(std::u16string_view path, std::string& bytes) {
-  FileStream file;
-  if (Win32Error e = file.Open(path, FileStream::Mode::Read)) return HResultFromWin32(e);
-  std::string data;
-  std::vector<char> buffer(65536);
-  for (;;) {
-    uint32_t got = 0;
-    if (Win32Error e = file.Read(buffer.data(), static_cast<uint32_t>(buffer.size()), &got))
-      return HResultFromWin32(e);
-    if (got == 0) break;
-    data.append(buffer.data(), got);
-  }
-  bytes = std::move(data);
-  return kSOk;
-}
-
-HResult WriteWholeFile(std::u16string_view path, std::string_view bytes) {
-  FileStream file;
-  if (Win32Error e = file.Open(path, FileStream::Mode::CreateAlways)) return HResultFromWin32(e);
-  return HResultFromWin32(file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())));
-}
-
 Win32Error MovePath(std::u16string_view from, std::u16string_view to, bool replaceExisting) {
   const std::wstring f = Wide(from);
   const std::wstring t = Wide(to);
