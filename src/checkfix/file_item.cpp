@@ -41,7 +41,9 @@ HResult ReplaceDownloadedFile(std::u16string_view source, std::u16string_view ta
     const std::u16string old = std::u16string(target) + u".old";
     Platform::RemoveFile(old);
     if (Platform::MovePath(target, old) != 0) {
-      Platform::MoveFileAtRestart(source, target);
+      // Not even that: the new file takes its place at the next restart.
+      // A move that could not be scheduled either is no success.
+      if (Platform::Win32Error e = Platform::MoveFileAtRestart(source, target)) return Platform::HResultFromWin32(e);
       return 1;
     }
     Platform::MoveFileAtRestart(old, u"");
