@@ -42,6 +42,21 @@ void ReadEntries(XmlReader& reader, std::string_view element, std::vector<Config
   while (reader.FindNext(element)) list.push_back(ReadEntry(reader));
 }
 
+// The current item or appinfo element: its attributes and, in any order
+// among its children, its tests and installers (and uninstallers).
+void ReadComponent(XmlReader& reader, ConfigItem& component, bool withUninstallers) {
+  ReadAllAttributes(reader, component.attributes);
+  reader.Enter();
+  ReadEntries(reader, "detect", component.detect);
+  reader.Rewind();
+  ReadEntries(reader, "installer", component.installer);
+  if (withUninstallers) {
+    reader.Rewind();
+    ReadEntries(reader, "uninstaller", component.uninstaller);
+  }
+  reader.Leave();
+}
+
 // Reads a file of at most `limit` bytes; a larger one is not a
 // configuration.
 HResult ReadConfigurationFile(std::u16string_view path, std::string& bytes) {
@@ -114,27 +129,11 @@ bool ItemConfiguration::ParseDocument(std::string_view bytes) {
   while (reader.FindNext("data")) dataTexts[reader.Attribute("name")] = reader.Text();
 
   // Items are looked for only from the last data element on.
-  while (reader.FindNext("item")) {
-    ConfigItem& item = items.emplace_back();
-    ReadAllAttributes(reader, item.attributes);
-    reader.Enter();
-    ReadEntries(reader, "detect", item.detect);
-    reader.Rewind();
-    ReadEntries(reader, "installer", item.installer);
-    reader.Rewind();
-    ReadEntries(reader, "uninstaller", item.uninstaller);
-    reader.Leave();
-  }
+  while (reader.FindNext("item")) ReadComponent(reader, items.emplace_back(), true);
 
+  // Every appinfo adds to the one application record.
   reader.Rewind();
-  while (reader.FindNext("appinfo")) {
-    ReadAllAttributes(reader, application.attributes);
-    reader.Enter();
-    ReadEntries(reader, "detect", application.detect);
-    reader.Rewind();
-    ReadEntries(reader, "installer", application.installer);
-    reader.Leave();
-  }
+  while (reader.FindNext("appinfo")) ReadComponent(reader, application, false);
   return true;
 }
 

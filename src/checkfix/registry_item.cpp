@@ -54,10 +54,24 @@ uint32_t DwordAttribute(const ConfigEntry& entry, std::string_view name, uint32_
   return text.empty() ? absent : static_cast<uint32_t>(Platform::ParseDecimalPrefix(text));
 }
 
-// The expected bytes; a stored value matches only with the same length.
-bool SameBytes(const std::vector<uint8_t>& stored, const std::vector<uint8_t>& expected) {
-  return stored == expected;
-}
+// What an entry requires of its value.
+struct Requirement {
+  explicit Requirement(const ConfigEntry& entry)
+      : type(GetAttr(entry.attributes, "type")),
+        name(Platform::Utf8ToUtf16(GetAttr(entry.attributes, "name"))),
+        value(GetAttr(entry.attributes, "value")),
+        mask(DwordAttribute(entry, "mask", 0xFFFFFFFFu)),
+        dword(static_cast<uint32_t>(Platform::ParseDecimalPrefix(value))) {}
+  bool DwordMatches(uint32_t stored) const { return (stored & mask) == (dword & mask); }
+  // A stored byte string matches only with the same length.
+  bool BytesMatch(const std::vector<uint8_t>& stored) const { return stored == DecodeHexBytes(value); }
+
+  const std::string& type;
+  const std::u16string name;
+  const std::string& value;
+  const uint32_t mask;
+  const uint32_t dword;
+};
 
 }  // namespace
 
@@ -101,72 +115,60 @@ int32_t CheckFixRegistry::CheckEntry(ConfigEntry& entry) {
   RedirectionGuard guard(entry);
   RegistryKey key;
   if (OpenEntryKey(entry, guard, false, key)) return Failed;
-  const std::string& type = GetAttr(entry.attributes, "type");
-  const std::u16string name = Platform::Utf8ToUtf16(GetAttr(entry.attributes, "name"));
-  const std::string& value = GetAttr(entry.attributes, "value");
-
-  if (type == "reg_dword") {
-    const uint32_t mask = DwordAttribute(entry, "mask", 0xFFFFFFFFu);
-    const uint32_t expected = static_cast<uint32_t>(Platform::ParseDecimalPrefix(value));
+  const Requirement want(entry);
+  if (want.type == "reg_dword") {
     uint32_t stored = 0;
-    if (key.ReadDword(name, stored)) return Failed;
-    return (stored & mask) == (expected & mask) ? Passed : Failed;
+    return key.ReadDword(want.name, stored) == 0 && want.DwordMatches(stored) ? Passed : Failed;
   }
-  if (type == "reg_sz") {
+  if (want.type == "reg_sz") {
     std::u16string stored;
-    if (key.ReadString(name, stored, kMaxTextChars)) return Failed;
-    return stored == Platform::Utf8ToUtf16(value) ? Passed : Failed;
+    return key.ReadString(want.name, stored, kMaxTextChars) == 0 && stored == Platform::Utf8ToUtf16(want.value)
+               ? Passed
+               : Failed;
   }
-  if (type == "reg_binary") {
+  if (want.type == "reg_binary") {
     std::vector<uint8_t> stored;
-    if (key.ReadBinary(name, stored, kMaxValueBytes)) return Failed;
-    return SameBytes(stored, DecodeHexBytes(value)) ? Passed : Failed;
+    return key.ReadBinary(want.name, stored, kMaxValueBytes) == 0 && want.BytesMatch(stored) ? Passed : Failed;
   }
   uint32_t storedType = 0;
   std::vector<uint8_t> raw;
-  return key.ReadRaw(name, storedType, raw, kMaxValueBytes) == 0 ? Passed : Failed;
+  return key.ReadRaw(want.name, storedType, raw, kMaxValueBytes) == 0 ? Passed : Failed;
 }
 
 int32_t CheckFixRegistry::FixEntry(ConfigEntry& entry) {
   RedirectionGuard guard(entry);
   RegistryKey key;
   if (OpenEntryKey(entry, guard, true, key)) return Failed;
-  const std::string& type = GetAttr(entry.attributes, "type");
-  const std::u16string name = Platform::Utf8ToUtf16(GetAttr(entry.attributes, "name"));
-  const std::string& value = GetAttr(entry.attributes, "value");
-
-  if (type == "reg_dword") {
-    const uint32_t mask = DwordAttribute(entry, "mask", 0xFFFFFFFFu);
-    const uint32_t expected = static_cast<uint32_t>(Platform::ParseDecimalPrefix(value));
+  const Requirement want(entry);
+  if (want.type == "reg_dword") {
     uint32_t stored = 0;
-    const Win32Error read = key.ReadDword(name, stored);
+    const Win32Error read = key.ReadDword(want.name, stored);
     uint32_t write;
     if (read == 0) {
-      if ((stored & mask) == (expected & mask)) return Passed;
+      if (want.DwordMatches(stored)) return Passed;
       // Bits outside the mask keep what they hold.
-      write = (expected & mask) | (stored & ~mask);
+      write = (want.dword & want.mask) | (stored & ~want.mask);
     } else if (NotFound(read)) {
-      write = expected;
+      write = want.dword;
     } else {
       return Failed;  // a value of another type is never written over
     }
-    return key.WriteDword(name, write) == 0 ? Passed : Failed;
+    return key.WriteDword(want.name, write) == 0 ? Passed : Failed;
   }
-  if (type == "reg_sz") {
-    const std::u16string expected = Platform::Utf8ToUtf16(value);
+  if (want.type == "reg_sz") {
+    const std::u16string expected = Platform::Utf8ToUtf16(want.value);
     std::u16string stored;
-    const Win32Error read = key.ReadString(name, stored, kMaxTextChars);
+    const Win32Error read = key.ReadString(want.name, stored, kMaxTextChars);
     if (read == 0 && stored == expected) return Passed;
     if (read != 0 && !NotFound(read)) return Failed;
-    return key.WriteString(name, expected, Platform::RegType::kSz) == 0 ? Passed : Failed;
+    return key.WriteString(want.name, expected, Platform::RegType::kSz) == 0 ? Passed : Failed;
   }
-  if (type == "reg_binary") {
-    const std::vector<uint8_t> expected = DecodeHexBytes(value);
+  if (want.type == "reg_binary") {
     std::vector<uint8_t> stored;
-    const Win32Error read = key.ReadBinary(name, stored, kMaxValueBytes);
-    if (read == 0 && SameBytes(stored, expected)) return Passed;
+    const Win32Error read = key.ReadBinary(want.name, stored, kMaxValueBytes);
+    if (read == 0 && want.BytesMatch(stored)) return Passed;
     if (read != 0 && !NotFound(read)) return Failed;
-    return key.WriteBinary(name, expected) == 0 ? Passed : Failed;
+    return key.WriteBinary(want.name, DecodeHexBytes(want.value)) == 0 ? Passed : Failed;
   }
   return Failed;  // a value that only has to exist has no repair
 }
