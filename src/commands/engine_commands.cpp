@@ -39,7 +39,7 @@ enum CommandId : int32_t {
 struct LoadTicket {
   std::mutex mutex;
   bool waiting = true;
-  bool installed = false;
+  std::shared_ptr<ItemConfiguration> installed;  // the model put in place
   Platform::HResult result = Platform::kEFail;
 };
 
@@ -102,19 +102,20 @@ bool GetConfig() {
         const Platform::HResult result = fresh->Load(location);
         std::lock_guard<std::mutex> lock(ticket->mutex);
         if (ticket->waiting && !abandoned) {
-          InstallConfiguration(std::move(fresh));
-          ticket->installed = true;
+          InstallConfiguration(fresh);
+          ticket->installed = std::move(fresh);
           ticket->result = result;
         }
         return result;
       },
       kConfigurationWaitMs);
+  std::shared_ptr<ItemConfiguration> model;
   {
     std::lock_guard<std::mutex> lock(ticket->mutex);
     ticket->waiting = false;
     if (!ticket->installed || Platform::Failed(ticket->result)) return false;
+    model = ticket->installed;
   }
-  std::shared_ptr<ItemConfiguration> model = CurrentConfiguration();
   AnnounceItems(*model);
   Hooks().reportKeyChanges();
   return true;
