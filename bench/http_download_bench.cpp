@@ -1,6 +1,6 @@
 // Downloads one URL to a file through the process-wide HTTP agent and
 // reports the time taken and the process's peak memory, for comparison with
-// curl on the same file (bench/run_download_bench).
+// curl on the same file (bench/run_http_download_bench).
 #include <sys/resource.h>
 
 #include <chrono>
