@@ -94,7 +94,7 @@ void AnnounceItems(ItemConfiguration& model) {
 
 bool GetConfig() {
   const std::u16string location =
-      App::ReadProfileString(App::kSettingsSection, u"ConfigUrl", App::DefaultConfigurationUrl());
+      App::ReadSettingString(App::kSettingsSection, u"ConfigUrl", App::DefaultConfigurationUrl());
   auto ticket = std::make_shared<LoadTicket>();
   Network::RunBounded(
       [ticket, location](const std::atomic<bool>& abandoned) {

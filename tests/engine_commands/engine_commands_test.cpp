@@ -58,7 +58,7 @@ class EngineCommands : public testing::Test {
   }
   void ServeConfiguration(const std::string& document, uint32_t delayMs = 0) {
     server_.Serve("/download/itemV3.xml", document, 200, delayMs);
-    App::WriteProfileString(App::kSettingsSection, u"ConfigUrl", server_.Url("/download/itemV3.xml"));
+    App::WriteSettingString(App::kSettingsSection, u"ConfigUrl", server_.Url("/download/itemV3.xml"));
   }
   // The setItemInfo calls as "number name=value".
   std::vector<std::string> Announced() const {
@@ -120,14 +120,14 @@ TEST_F(EngineCommands, KeyItemsHandTheirIdsToTheirFamily) {
 }
 
 TEST_F(EngineCommands, AFailedFetchAnswersFalseAndAnnouncesNothing) {
-  App::WriteProfileString(App::kSettingsSection, u"ConfigUrl", server_.Url("/download/missing.xml"));
+  App::WriteSettingString(App::kSettingsSection, u"ConfigUrl", server_.Url("/download/missing.xml"));
   EXPECT_EQ(Variant::Bool(false), RunCommand(2));
   EXPECT_TRUE(page_.Calls().empty());
   EXPECT_EQ(0, keyReports_);
   // The emptied model keeps the base of the address it tried.
   EXPECT_EQ(Variant::Bool(true), RunCommand(22));
 
-  App::WriteProfileString(App::kSettingsSection, u"ConfigUrl", u"http://127.0.0.1:1/download/itemV3.xml");
+  App::WriteSettingString(App::kSettingsSection, u"ConfigUrl", u"http://127.0.0.1:1/download/itemV3.xml");
   EXPECT_EQ(Variant::Bool(false), RunCommand(2));
 }
 

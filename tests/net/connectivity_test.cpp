@@ -84,14 +84,14 @@ TEST_F(ConnectivityTest, GetInternetStateCommandUsesTheDeploymentAddresses) {
   if (!IsInternetConnected()) GTEST_SKIP() << "this machine reports no network connection";
   const std::u16string key = Zentrovak::Testing::TestRegistryPath().substr(std::u16string(u"Software\\").size());
   App::SetSettingsRegistryKey(key);
-  App::WriteProfileString(App::kSettingsSection, u"ProbeSite", HttpOrigin() + u"/status/404");
-  App::WriteProfileString(App::kSettingsSection, u"DownloadServer", HttpOrigin() + u"/srv5/");
+  App::WriteSettingString(App::kSettingsSection, u"ProbeSite", HttpOrigin() + u"/status/404");
+  App::WriteSettingString(App::kSettingsSection, u"DownloadServer", HttpOrigin() + u"/srv5/");
   RegisterNetworkCommands();
   UI::Variant result;
   ASSERT_TRUE(Commands::RunCommandHandler(29, result, nullptr, {}, {}, {}, {}));
   EXPECT_EQ(UI::Variant::Int(kStateOnline), result);
 
-  App::WriteProfileString(App::kSettingsSection, u"ProbeSite", HttpOrigin() + u"/stall/cmd5");
+  App::WriteSettingString(App::kSettingsSection, u"ProbeSite", HttpOrigin() + u"/stall/cmd5");
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(Commands::RunCommandHandler(29, result, nullptr, {}, {}, {}, {}));
   EXPECT_EQ(UI::Variant::Int(kStateLimited), result);
