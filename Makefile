@@ -27,7 +27,7 @@ build: deps
 	$(MAKE) build-linux build-win32
 
 check-linux: build-linux
-	cd build/linux && ctest --output-on-failure -j $(JOBS)
+	cd build/linux && ctest --output-on-failure -LE bench -j $(JOBS)
 
 # Wine runs one prefix; its tests share it, so they run one after another.
 check-win32: build-win32

@@ -7,10 +7,13 @@
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "commands/dispatch.h"
+#include "checkfix/engine_hooks.h"
+#include "commands/engine_commands.h"
 #include "commands/task_message.h"
 #include "platform/com_apartment.h"
 #include "platform/files.h"
 #include "platform/message_loop.h"
+#include "net/connectivity.h"
 #include "platform/process.h"
 #include "system/process_launch.h"
 #include "ui/bs_dialog_host.h"
@@ -59,6 +62,22 @@ void CleanupProcess(bool comEntered) {
   if (comEntered) Platform::LeaveComApartment(Platform::ApartmentKind::UserInterface);
 }
 
+// What the engine asks of the application: its boxes, its restart, the
+// connectivity state.
+void ConnectEngine() {
+  Assistant::EngineHooks& hooks = Assistant::Hooks();
+  hooks.showTaskMessage = [](int32_t kind, uint32_t text, uint32_t title, uint32_t instruction,
+                             Platform::WindowHandle owner) {
+    return Commands::ShowTaskMessage(kind, text, title, instruction, owner);
+  };
+  hooks.askYesNo = [](Platform::WindowHandle owner, uint32_t text, uint32_t title, uint32_t instruction, uint32_t yes,
+                      uint32_t no) { return Commands::AskYesNo(owner, text, title, instruction, yes, no); };
+  hooks.restartApplication = [] { restart_application(); };
+  hooks.computeInternetState = [](uint32_t publicSiteMs, uint32_t bankServerMs) {
+    return Network::ComputeInternetState(publicSiteMs, bankServerMs);
+  };
+}
+
 UI::BSDialogParams DialogParams(int32_t pageMode) {
   UI::BSDialogParams params;
   params.size = UI::kBSDialogParamsSize;
@@ -66,7 +85,7 @@ UI::BSDialogParams DialogParams(int32_t pageMode) {
   params.hasCaption = false;
   params.autoSize = 1;
   params.icon = UI::LoadDialogIcon(kIconResource);
-  params.url = ReadProfileString(kSettingsSection, u"ResUrl", u"");
+  params.url = ReadSettingString(kSettingsSection, u"ResUrl", u"");
   if (params.url.empty()) params.htmlResourceId = HtmlResourceForPageMode(pageMode);
   params.commandHandler = Commands::DispatchCommand;
   return params;
@@ -106,6 +125,9 @@ int RunApplication() {
   SetRuntimeOption(1000, 0);
   Ukey::RegisterDeviceChangeHandler();
   Commands::RegisterApplicationCommands();
+  Assistant::RegisterEngineCommands();
+  Network::RegisterNetworkCommands();
+  ConnectEngine();
 
   ApplicationRunning() = true;
   const UI::BSDialogParams params = DialogParams(pageMode);
@@ -119,7 +141,7 @@ int RunApplication() {
   }
   Ukey::UnregisterDeviceChangeHandler();
 
-  if (ReadProfileInt(kSettingsSection, u"closechose", 0) == 1)
+  if (ReadSettingInt(kSettingsSection, u"closechose", 0) == 1)
     System::launch_process(TrayHelperCommandLine(1), false, false, false);
 
   const bool jobsEnded = UI::WaitForJobs(kJobGraceMilliseconds);

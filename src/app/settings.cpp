@@ -57,7 +57,7 @@ std::u16string SettingsKeyPath(std::u16string_view section) {
   return u"Software\\" + maker + u"\\" + ApplicationName() + u"\\" + std::u16string(section);
 }
 
-int32_t ReadProfileInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue) {
+int32_t ReadSettingInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue) {
   RegistryKey sectionKey;
   if (!OpenSection(section, false, sectionKey)) return defaultValue;
   uint8_t data[4] = {};
@@ -69,7 +69,7 @@ int32_t ReadProfileInt(std::u16string_view section, std::u16string_view key, int
   return static_cast<int32_t>(value);
 }
 
-std::u16string ReadProfileString(std::u16string_view section, std::u16string_view key,
+std::u16string ReadSettingString(std::u16string_view section, std::u16string_view key,
                                  std::u16string_view defaultValue) {
   RegistryKey sectionKey;
   if (!OpenSection(section, false, sectionKey)) return std::u16string(defaultValue);
@@ -84,19 +84,19 @@ std::u16string ReadProfileString(std::u16string_view section, std::u16string_vie
   return text;
 }
 
-bool WriteProfileInt(std::u16string_view section, std::u16string_view key, int32_t value) {
+bool WriteSettingInt(std::u16string_view section, std::u16string_view key, int32_t value) {
   RegistryKey sectionKey;
   return OpenSection(section, true, sectionKey) &&
          sectionKey.WriteDword(key, static_cast<uint32_t>(value)) == Platform::kErrorSuccess;
 }
 
-bool WriteProfileString(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
+bool WriteSettingString(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
   RegistryKey sectionKey;
   return OpenSection(section, true, sectionKey) && sectionKey.WriteString(key, value) == Platform::kErrorSuccess;
 }
 
 std::u16string DownloadServer() {
-  std::u16string server = ReadProfileString(kSettingsSection, u"DownloadServer", u"");
+  std::u16string server = ReadSettingString(kSettingsSection, u"DownloadServer", u"");
   if (server.empty()) server = Platform::Utf8ToUtf16(ASSISTANT_DOWNLOAD_SERVER);
   while (!server.empty() && server.back() == u'/') server.pop_back();
   return server;
@@ -105,7 +105,7 @@ std::u16string DownloadServer() {
 std::u16string DefaultConfigurationUrl() { return DownloadServer() + u"/download/itemV3.xml"; }
 
 std::u16string PublicProbeSite() {
-  std::u16string site = ReadProfileString(kSettingsSection, u"ProbeSite", u"");
+  std::u16string site = ReadSettingString(kSettingsSection, u"ProbeSite", u"");
   return site.empty() ? Platform::Utf8ToUtf16(ASSISTANT_PUBLIC_PROBE_SITE) : site;
 }
 

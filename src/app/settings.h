@@ -20,13 +20,13 @@ std::u16string SettingsKeyPath(std::u16string_view section);
 
 // The default when the key or value is missing or its data does not fit
 // into four bytes; data that fits is the number whatever its type.
-int32_t ReadProfileInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue);
+int32_t ReadSettingInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue);
 // The default when the key or value is missing; the data of an existing
 // value is taken as text whatever its type.
-std::u16string ReadProfileString(std::u16string_view section, std::u16string_view key,
+std::u16string ReadSettingString(std::u16string_view section, std::u16string_view key,
                                  std::u16string_view defaultValue);
-bool WriteProfileInt(std::u16string_view section, std::u16string_view key, int32_t value);
-bool WriteProfileString(std::u16string_view section, std::u16string_view key, std::u16string_view value);
+bool WriteSettingInt(std::u16string_view section, std::u16string_view key, int32_t value);
+bool WriteSettingString(std::u16string_view section, std::u16string_view key, std::u16string_view value);
 
 // Deployment values: the bank's download server and the public probe site,
 // from the build, overridable by the settings "DownloadServer" and

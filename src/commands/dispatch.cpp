@@ -45,8 +45,8 @@ bool IsSettingValue(const Variant& v) { return v.IsInt() || v.IsString() || v.Is
 void SaveSettings(const Variant& key, const Variant& value) {
   if (!key.IsString()) return ArgumentError(u"save_settings第2个参数应该为String类型！");
   if (!IsSettingValue(value)) return ArgumentError(u"save_settings第3个参数使用了不支持的类型！");
-  if (value.IsString()) App::WriteProfileString(App::kSettingsSection, key.AsString(), value.AsString());
-  else App::WriteProfileInt(App::kSettingsSection, key.AsString(), value.IsBool() ? value.AsBoolBits() : value.AsInt());
+  if (value.IsString()) App::WriteSettingString(App::kSettingsSection, key.AsString(), value.AsString());
+  else App::WriteSettingInt(App::kSettingsSection, key.AsString(), value.IsBool() ? value.AsBoolBits() : value.AsInt());
 }
 
 void LoadSettings(Variant& result, const Variant& key, const Variant& fallback) {
@@ -54,12 +54,12 @@ void LoadSettings(Variant& result, const Variant& key, const Variant& fallback) 
   if (!IsSettingValue(fallback)) return ArgumentError(u"load_settings第3个参数使用了不支持的类型！");
   const std::u16string& name = key.AsString();
   if (fallback.IsString()) {
-    result = Variant::String(App::ReadProfileString(App::kSettingsSection, name, fallback.AsString()));
+    result = Variant::String(App::ReadSettingString(App::kSettingsSection, name, fallback.AsString()));
   } else if (fallback.IsInt()) {
-    result = Variant::Int(App::ReadProfileInt(App::kSettingsSection, name, fallback.AsInt()));
+    result = Variant::Int(App::ReadSettingInt(App::kSettingsSection, name, fallback.AsInt()));
   } else {
     // A boolean is the value's lower 16 bits, as VT_BOOL holds it.
-    const int32_t value = App::ReadProfileInt(App::kSettingsSection, name, fallback.AsBoolBits());
+    const int32_t value = App::ReadSettingInt(App::kSettingsSection, name, fallback.AsBoolBits());
     result = Variant::Bool(static_cast<int16_t>(value) != 0);
   }
 }

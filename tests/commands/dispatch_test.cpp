@@ -169,7 +169,7 @@ TEST_F(DispatchTest, SettingsRoundTripByTheDefaultsType) {
   EXPECT_EQ(Call(u"load_settings", S(u"never"), B(true)), B(true));
 
   // A boolean is the stored value's lower 16 bits.
-  App::WriteProfileInt(App::kSettingsSection, u"wide", 0x10000);
+  App::WriteSettingInt(App::kSettingsSection, u"wide", 0x10000);
   EXPECT_EQ(Call(u"load_settings", S(u"wide"), B(true)), B(false));
   EXPECT_TRUE(Boxes().empty());
 }
