@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
+#include "commands/command_ids.h"
 #include "commands/command_registry.h"
 #include "commands/task_message.h"
 #include "platform/files.h"
@@ -19,24 +20,6 @@ using UI::Variant;
 
 namespace {
 
-enum CommandId : int32_t {
-  kOpenIe = 6,
-  kGetVersion = 12,
-  kSaveSettings = 3,
-  kLoadSettings = 4,
-  kMessageBox = 5,
-  kDebugPrint = 13,
-  kDelayMs = 14,
-  kCallJs = 15,
-  kDoExtraStartup = 16,
-  kLog = 19,
-  kShutDown = 20,
-  kShutDownMini = 21,
-  kTray = 27,
-  kGetCommand = 28,
-  kMinimizeWindow = 30,
-  kLastId = 32,
-};
 
 void ArgumentError(const char16_t* message) { ShowTaskMessage(5, message, kTitleString, u"错误", nullptr); }
 
@@ -128,7 +111,7 @@ Variant& DispatchCommand(Variant& result, UI::IBSDialog* dialog, const Variant& 
     const auto it = table.find(name.AsString());
     if (it != table.end()) id = it->second;
   }
-  if (id < 2 || id > kLastId) return result;
+  if (id < 2 || id > kLastCommandId) return result;
 
   switch (id) {
     case kSaveSettings: SaveSettings(a1, a2); break;

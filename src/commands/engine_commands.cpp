@@ -10,8 +10,10 @@
 #include "checkfix/engine_hooks.h"
 #include "checkfix/item_configuration.h"
 #include "checkfix/page_calls.h"
+#include "commands/command_ids.h"
 #include "commands/command_registry.h"
 #include "net/bounded_worker.h"
+#include "net/time_sync.h"
 #include "platform/text.h"
 #include "system/version.h"
 
@@ -21,17 +23,6 @@ using UI::Variant;
 
 namespace {
 
-enum CommandId : int32_t {
-  kGetConfig = 2,
-  kGetData = 7,
-  kDoCheck = 9,
-  kDoFix = 10,
-  kDoInstall = 11,
-  kGetVersion = 12,
-  kCheckUpdate = 17,
-  kIsConfigLoaded = 22,
-  kCheckIeHomePage = 23,
-};
 
 // Shared by get_config and its loader thread. The loader puts its model in
 // place only while get_config still waits; once get_config has given up,
@@ -155,8 +146,18 @@ UI::Variant GetVersion(const UI::Variant& subject) {
   return {};
 }
 
+// The page's server argument is not used: the servers are the
+// configuration's "time_svr1" to "time_svr4", read anew for every call.
+int32_t SyncTimeFromConfiguration() {
+  const auto configuration = CurrentConfiguration();
+  std::vector<std::u16string> servers;
+  for (const char* name : {"time_svr1", "time_svr2", "time_svr3", "time_svr4"})
+    servers.push_back(Platform::Utf8ToUtf16(configuration->DataText(name)));
+  return Network::SyncTime(servers);
+}
+
 void RegisterEngineCommands() {
-  using Commands::SetCommandHandler;
+  using namespace Commands;
   SetCommandHandler(kGetConfig, [](Variant& result, UI::IBSDialog*, const Variant&, const Variant&, const Variant&,
                                    const Variant&) { result = Variant::Bool(GetConfig()); });
   SetCommandHandler(kGetData, [](Variant& result, UI::IBSDialog*, const Variant& a1, const Variant&, const Variant&,
@@ -180,6 +181,8 @@ void RegisterEngineCommands() {
                                         const Variant&, const Variant&) {
     result = Variant::Bool(CurrentConfiguration()->IsLoaded());
   });
+  SetCommandHandler(kSyncTime, [](Variant& result, UI::IBSDialog*, const Variant&, const Variant&, const Variant&,
+                                  const Variant&) { result = Variant::Int(SyncTimeFromConfiguration()); });
   SetCommandHandler(kCheckIeHomePage, [](Variant& result, UI::IBSDialog*, const Variant&, const Variant&,
                                          const Variant&, const Variant&) {
     result = Variant::Bool(IsHomePageLocked());

@@ -2,6 +2,7 @@
 
 #include "app/assistant_app.h"
 #include "app/settings.h"
+#include "commands/command_ids.h"
 #include "commands/command_registry.h"
 #include "net/bounded_worker.h"
 #include "net/http.h"
@@ -9,7 +10,6 @@
 namespace Zentrovak::Network {
 
 namespace {
-constexpr int32_t kGetInternetStateCommand = 29;
 constexpr uint32_t kCommandPublicLimitMs = 2000;
 constexpr uint32_t kCommandBankLimitMs = 1000;
 }  // namespace
@@ -52,7 +52,7 @@ int32_t ComputeInternetState(uint32_t publicTimeoutMs, uint32_t bankTimeoutMs) {
 }
 
 void RegisterNetworkCommands() {
-  Commands::SetCommandHandler(kGetInternetStateCommand,
+  Commands::SetCommandHandler(Commands::kGetInternetState,
                               [](UI::Variant& result, UI::IBSDialog*, const UI::Variant&, const UI::Variant&,
                                  const UI::Variant&, const UI::Variant&) {
                                 result = UI::Variant::Int(ComputeInternetState(kCommandPublicLimitMs, kCommandBankLimitMs));

@@ -11,6 +11,7 @@
 #include "checkfix/app_update.h"
 #include "checkfix/check_fix.h"
 #include "checkfix/engine_hooks.h"
+#include "commands/command_ids.h"
 #include "commands/command_registry.h"
 #include "commands/engine_commands.h"
 #include "platform/text.h"
@@ -169,6 +170,14 @@ TEST_F(EngineCommands, TheCheckCommandsReachTheEntryPoint) {
   EXPECT_EQ(2, installs);
   EXPECT_EQ(Variant(), RunCommand(9, Variant::Bool(true)));
   EXPECT_EQ(Variant::Bool(false), RunCommand(23));
+}
+
+TEST_F(EngineCommands, SyncTimeWithoutConfiguredServersFails) {
+  auto model = std::make_shared<ItemConfiguration>();
+  model->dataTexts["time_svr9"] = "127.0.0.1";  // not one of the four names
+  InstallConfiguration(model);
+  // The page's own argument names no server of ours.
+  EXPECT_EQ(Variant::Int(-1), RunCommand(Commands::kSyncTime, Variant::String(u"127.0.0.1")));
 }
 
 TEST_F(EngineCommands, GetVersionAnswersTwoSubjects) {

@@ -22,6 +22,7 @@
 #include "platform/registry.h"
 #include "support/test_support.h"
 #include "support/variant_print.h"
+#include "window/external_calls.h"
 #include "ui/bs_dialog_host.h"
 #include "ui/script_jobs.h"
 #include "ui/win32/browser_site.h"
@@ -31,103 +32,6 @@ namespace Zentrovak::UI {
 namespace {
 
 using Win32::CBSDialog;
-
-// Serves the thread's messages until `done` holds or the time is up; a quit
-// message is noted, not acted on.
-bool quitSeen = false;
-bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds = 10000) {
-  const DWORD start = ::GetTickCount();
-  while (!done()) {
-    if (::GetTickCount() - start > milliseconds) return false;
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        quitSeen = true;
-        continue;
-      }
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-  }
-  return true;
-}
-
-// A script object of the page: named methods and properties, recording the
-// thread each call ran on.
-class FakeScript : public IDispatch {
- public:
-  using Method = std::function<HRESULT(WORD flags, DISPPARAMS*, VARIANT*)>;
-  void Add(const wchar_t* name, Method method) { methods_[name] = {static_cast<DISPID>(methods_.size() + 1), method}; }
-  std::vector<DWORD> threads;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *out = this;
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }  // lives on the test's stack
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
-    const auto it = methods_.find(names[0]);
-    if (it == methods_.end()) return DISP_E_UNKNOWNNAME;
-    ids[0] = it->second.first;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                   EXCEPINFO*, UINT*) override {
-    threads.push_back(::GetCurrentThreadId());
-    for (auto& [name, entry] : methods_)
-      if (entry.first == id) return entry.second(flags, params, result);
-    return DISP_E_MEMBERNOTFOUND;
-  }
-
- private:
-  std::map<std::wstring, std::pair<DISPID, Method>> methods_;
-  LONG refs_ = 1;
-};
-
-VARIANT Text(const wchar_t* text, UINT length) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = ::SysAllocStringLen(text, length);
-  return v;
-}
-VARIANT Int(LONG n) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = n;
-  return v;
-}
-VARIANT Dispatch(IDispatch* d) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_DISPATCH;
-  v.pdispVal = d;
-  d->AddRef();
-  return v;
-}
-
-// Calls a method of the external object with arguments in script order.
-HRESULT CallExternal(IDispatch* external, const wchar_t* method, std::vector<VARIANT> args, VARIANT* result) {
-  LPOLESTR name = const_cast<LPOLESTR>(method);
-  DISPID id = 0;
-  HRESULT hr = external->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_SYSTEM_DEFAULT, &id);
-  if (FAILED(hr)) return hr;
-  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  hr = external->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &params, result, nullptr, nullptr);
-  for (auto& v : reversed) ::VariantClear(&v);
-  return hr;
-}
 
 // One dialog for the suite: every closing window costs seconds under Xvfb.
 class DialogTest : public ::testing::Test {
