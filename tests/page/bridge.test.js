@@ -7,7 +7,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
-const { startHost, launchBrowser, screenshotPath, tempDir, withTimeout } = require('./harness');
+const { startHost, openHostPage, screenshotPath, tempDir, withTimeout } = require('./harness');
 
 let host;
 let chrome;
@@ -19,11 +19,8 @@ before(async () => {
   outsideLog = path.join(dir, 'opened.txt');
   const opener = path.join(dir, 'open-url');
   fs.writeFileSync(opener, `#!/bin/sh\necho "$1" >> "${outsideLog}"\n`, { mode: 0o755 });
-  host = await startHost(process.env.BRIDGE_HOST, [process.env.FIXTURES], { ZENTROVAK_BROWSER: opener });
-  chrome = await launchBrowser();
-  page = await chrome.context.newPage();
-  await page.goto(host.address);
-  await page.waitForFunction(() => document.readyState === 'complete');
+  ({ host, chrome, page } = await openHostPage(process.env.BRIDGE_HOST, [process.env.FIXTURES],
+                                               { ZENTROVAK_BROWSER: opener }));
 });
 
 after(async () => {

@@ -6,7 +6,7 @@
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const http = require('node:http');
-const { startHost, launchBrowser, withTimeout } = require('./harness');
+const { openHostPage, withTimeout } = require('./harness');
 
 const SETTINGS = 'HKCU\\Software\\Zentrovak\\NetBankAssistant\\Settings';
 const CONFIG = `<?xml version="1.0" encoding="utf-8"?>
@@ -22,8 +22,7 @@ const CONFIG = `<?xml version="1.0" encoding="utf-8"?>
 </checkitems>`;
 
 let server;
-let host;
-let chrome;
+let opened;
 let page;
 
 before(async () => {
@@ -37,17 +36,16 @@ before(async () => {
     }
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  host = await startHost(process.env.PROGRAM, [], {});
-  chrome = await launchBrowser();
-  page = await chrome.context.newPage();
-  await page.goto(host.address);
-  await page.waitForFunction(() => document.readyState === 'complete');
+  opened = await openHostPage(process.env.PROGRAM, [], {});
+  page = opened.page;
 });
 
 after(async () => {
-  if (chrome) await chrome.close();
-  if (host) host.cleanUp();
-  if (server) server.close();
+  if (opened) await opened.close();
+  if (server) {
+    server.closeAllConnections();
+    server.close();
+  }
 });
 
 // Runs a command through asyncallc and resolves with its callback's value.

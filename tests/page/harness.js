@@ -75,7 +75,31 @@ function screenshotPath(name) {
 }
 
 function withTimeout(promise, ms, what) {
-  return Promise.race([promise, new Promise((_, reject) => setTimeout(() => reject(new Error(what)), ms))]);
+  let timer;
+  const expiry = new Promise((_, reject) => {
+    timer = setTimeout(() => reject(new Error(what)), ms);
+  });
+  // The timer must not outlive the race, or it keeps the test process alive.
+  return Promise.race([promise, expiry]).finally(() => clearTimeout(timer));
 }
 
-module.exports = { startHost, launchBrowser, screenshotPath, tempDir, withTimeout };
+// Starts a host, a browser and one page loaded from the host's address.
+// close() ends all three.
+async function openHostPage(program, args, extraEnv) {
+  const host = await startHost(program, args, extraEnv);
+  const chrome = await launchBrowser();
+  const page = await chrome.context.newPage();
+  await page.goto(host.address);
+  await page.waitForFunction(() => document.readyState === 'complete');
+  return {
+    host,
+    chrome,
+    page,
+    async close() {
+      await chrome.close();
+      host.cleanUp();
+    },
+  };
+}
+
+module.exports = { startHost, launchBrowser, openHostPage, screenshotPath, tempDir, withTimeout };

@@ -4,7 +4,7 @@
 'use strict';
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { startHost, launchBrowser, screenshotPath } = require('./harness');
+const { openHostPage, screenshotPath } = require('./harness');
 
 let host;
 let chrome;
@@ -12,11 +12,7 @@ let page;
 let hasPageSet = false;
 
 before(async () => {
-  host = await startHost(process.env.PROGRAM, [], {});
-  chrome = await launchBrowser();
-  page = await chrome.context.newPage();
-  await page.goto(host.address);
-  await page.waitForFunction(() => document.readyState === 'complete');
+  ({ host, chrome, page } = await openHostPage(process.env.PROGRAM, [], {}));
   hasPageSet = (await page.$('#nav a.navbtn')) !== null;
 });
 
