@@ -1,15 +1,18 @@
 #include "system/process_launch.h"
 
 #include "platform/registry.h"
+#include "system/version.h"
 
 namespace Zentrovak::System {
 
 int32_t launch_process(std::u16string_view commandLine, bool hide, bool wait, bool asDesktopUser) {
   if (commandLine.size() >= kCommandLineBufferChars) return -1;
-  // The start with the desktop shell's token comes with the install work;
-  // until then such a start fails rather than run elevated.
-  if (asDesktopUser) return -1;
-  return StartCommandLine(commandLine, hide, wait);
+  // Before Vista every program of the session runs with the user's token:
+  // there is no other token to borrow.
+  if (asDesktopUser && !is_vista_or_later()) asDesktopUser = false;
+  // A failed start as the desktop user is never retried elevated.
+  return asDesktopUser ? StartCommandLineAsDesktopUser(commandLine, hide, wait)
+                       : StartCommandLine(commandLine, hide, wait);
 }
 
 int32_t shell_run(std::u16string_view file, std::u16string_view parameters, bool hide, bool wait) {

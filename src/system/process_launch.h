@@ -17,7 +17,8 @@ inline constexpr char16_t kRunKey[] = u"Software\\Microsoft\\Windows\\CurrentVer
 // Starts a command line (program path first). Answers the exit code when
 // waiting, 0 while the process still runs, -1 when it could not be started
 // (also for a command line of 520 characters or more). The start as the
-// desktop shell's user is not available yet and answers -1.
+// desktop user borrows the desktop shell's token (from Vista on; before,
+// it is a plain start) and answers -1 when there is no shell to borrow from.
 int32_t launch_process(std::u16string_view commandLine, bool hide, bool wait, bool asDesktopUser);
 
 // Runs a file through the shell with parameters. The exit code when
@@ -37,8 +38,10 @@ std::u16string AutorunValueName(std::u16string_view commandLine);
 // the command line; true when the registry change succeeded.
 bool set_autorun(std::u16string_view commandLine, const std::optional<std::u16string>& parameters, bool enable);
 
-// The backend's plain start of a command line and its shell run (no checks).
+// The backend's plain start of a command line, its start with the desktop
+// shell's token, and its shell run (no checks).
 int32_t StartCommandLine(std::u16string_view commandLine, bool hide, bool wait);
+int32_t StartCommandLineAsDesktopUser(std::u16string_view commandLine, bool hide, bool wait);
 int32_t ShellExecuteFile(std::u16string_view file, std::u16string_view parameters, bool hide, bool wait);
 // Where Internet Explorer (posix: the stand-in browser) is; empty if none.
 std::u16string InternetExplorerPath();

@@ -1,6 +1,9 @@
 // Starting programs: exit codes, the still-running answer, refusals, and
 // the logon entry of the Run key.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <chrono>
 #include <thread>
@@ -40,9 +43,35 @@ TEST_F(ProcessLaunch, RefusesWhatItCannotStart) {
   EXPECT_EQ(launch_process(u"\"C:\\no such folder\\none.exe\" 1", false, true, false), -1);
   const std::u16string tooLong = RoleCommandLine(u"exit7", std::u16string(600, u'x'));
   EXPECT_EQ(launch_process(tooLong, false, true, false), -1);
-  // The start as the desktop shell's user is not there yet: never elevated instead.
-  EXPECT_EQ(launch_process(RoleCommandLine(u"exit7"), false, true, true), -1);
 }
+
+#ifdef _WIN32
+TEST_F(ProcessLaunch, TheDesktopUsersStartBorrowsTheShellsTokenAndNeedsTheShell) {
+  // Without a desktop shell there is no token to borrow: -1, and no
+  // elevated start in its place.
+  if (!::GetShellWindow()) EXPECT_EQ(launch_process(RoleCommandLine(u"exit7"), false, true, true), -1);
+
+  // This program's window as the desktop shell: the start takes the token
+  // of the shell's process (here our own) and runs the program.
+  using SetShellWindowFn = BOOL(WINAPI*)(HWND);
+  const auto setShellWindow = reinterpret_cast<SetShellWindowFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32"), "SetShellWindow")));
+  if (!setShellWindow) GTEST_SKIP() << "no SetShellWindow";
+  HWND shell = ::CreateWindowExW(0, L"STATIC", L"shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  if (!shell) GTEST_SKIP() << "no windows without a display";
+  if (!::GetShellWindow() && !setShellWindow(shell)) {
+    ::DestroyWindow(shell);
+    GTEST_SKIP() << "the shell window cannot be set here";
+  }
+  EXPECT_EQ(launch_process(RoleCommandLine(u"exit7"), false, true, true), 7);
+  EXPECT_EQ(launch_process(RoleCommandLine(u"linger"), true, false, true), 0);
+  ::DestroyWindow(shell);
+}
+#else
+TEST_F(ProcessLaunch, TheDesktopUsersStartIsAPlainStartForAProgramWithTheUsersRights) {
+  EXPECT_EQ(launch_process(RoleCommandLine(u"exit7"), false, true, true), 7);
+}
+#endif
 
 TEST_F(ProcessLaunch, ShellRunAnswersTheExitCodeOnlyWhenWaiting) {
   RoleCommandLine(u"exit7");

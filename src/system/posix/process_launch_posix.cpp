@@ -97,6 +97,12 @@ int32_t StartCommandLine(std::u16string_view commandLine, bool, bool wait) {
   return Start(program, args, wait);
 }
 
+// The program already runs with the rights of the desktop's user: there is
+// no other token to take.
+int32_t StartCommandLineAsDesktopUser(std::u16string_view commandLine, bool hide, bool wait) {
+  return StartCommandLine(commandLine, hide, wait);
+}
+
 int32_t ShellExecuteFile(std::u16string_view file, std::u16string_view parameters, bool, bool wait) {
   // Internet Explorer is not on this machine: the desktop's browser opens
   // the address instead.

@@ -13,25 +13,85 @@ namespace Zentrovak::System {
 using Platform::Win32::UniqueHandle;
 using Platform::Win32::Wide;
 
-int32_t StartCommandLine(std::u16string_view commandLine, bool hide, bool wait) {
+namespace {
+
+STARTUPINFOW StartupInfo(bool hide) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   if (hide) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
   }
-  // CreateProcessW may write into the command line.
+  return startup;
+}
+
+// CreateProcessW may write into the command line.
+std::vector<wchar_t> WritableCommandLine(std::u16string_view commandLine) {
   std::vector<wchar_t> buffer(kCommandLineBufferChars, L'\0');
   std::copy(commandLine.begin(), commandLine.end(), buffer.begin());
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-    return -1;
+  return buffer;
+}
+
+// Waits when asked and answers the exit code; a process still running
+// answers 0 rather than STILL_ACTIVE.
+int32_t FinishStart(const PROCESS_INFORMATION& info, bool wait) {
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
   if (wait) ::WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 0;
   if (!::GetExitCodeProcess(process.get(), &code)) return -1;
   return code == STILL_ACTIVE ? 0 : static_cast<int32_t>(code);
+}
+
+bool EnableIncreaseQuotaPrivilege() {
+  UniqueHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!::LookupPrivilegeValueW(nullptr, L"SeIncreaseQuotaPrivilege", &privileges.Privileges[0].Luid)) return false;
+  ::SetLastError(ERROR_SUCCESS);
+  // Succeeds also when the privilege was not granted; only the last error
+  // (ERROR_NOT_ALL_ASSIGNED) tells.
+  ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+  return ::GetLastError() == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+int32_t StartCommandLine(std::u16string_view commandLine, bool hide, bool wait) {
+  STARTUPINFOW startup = StartupInfo(hide);
+  std::vector<wchar_t> buffer = WritableCommandLine(commandLine);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    return -1;
+  return FinishStart(info, wait);
+}
+
+int32_t StartCommandLineAsDesktopUser(std::u16string_view commandLine, bool hide, bool wait) {
+  if (!EnableIncreaseQuotaPrivilege()) return -1;
+  // The desktop shell runs with the user's own, unelevated token.
+  const HWND shell = ::GetShellWindow();
+  if (!shell) return -1;
+  DWORD shellProcessId = 0;
+  ::GetWindowThreadProcessId(shell, &shellProcessId);
+  if (!shellProcessId) return -1;
+  const UniqueHandle shellProcess(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, shellProcessId));
+  if (!shellProcess) return -1;
+  UniqueHandle shellToken;
+  if (!::OpenProcessToken(shellProcess.get(), TOKEN_DUPLICATE, shellToken.put())) return -1;
+  UniqueHandle primaryToken;
+  const DWORD rights =
+      TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID;
+  if (!::DuplicateTokenEx(shellToken.get(), rights, nullptr, SecurityImpersonation, TokenPrimary,
+                          primaryToken.put()))
+    return -1;
+  STARTUPINFOW startup = StartupInfo(hide);
+  std::vector<wchar_t> buffer = WritableCommandLine(commandLine);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessWithTokenW(primaryToken.get(), 0, nullptr, buffer.data(), 0, nullptr, nullptr, &startup, &info))
+    return -1;
+  return FinishStart(info, wait);
 }
 
 int32_t ShellExecuteFile(std::u16string_view file, std::u16string_view parameters, bool hide, bool wait) {
