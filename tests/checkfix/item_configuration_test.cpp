@@ -241,6 +241,16 @@ TEST(XmlReader, TheCursorWalksOneLevelAtATime) {
   EXPECT_EQ("", reader.Attribute("N"));
   ASSERT_TRUE(reader.FindNext("x"));
   EXPECT_EQ("t<c>A", reader.Text());
+  {
+    // Blanks around a CDATA section belong to the text as much as the
+    // section does.
+    XmlReader spaced;
+    ASSERT_TRUE(spaced.Parse("<r>\n  <e> <![CDATA[x]]>\n</e>\n</r>"));
+    ASSERT_TRUE(spaced.FindNext("r"));
+    ASSERT_TRUE(spaced.Enter());
+    ASSERT_TRUE(spaced.FindNext("e"));
+    EXPECT_EQ(" x\n", spaced.Text());
+  }
   EXPECT_FALSE(reader.FindNext("y"));  // not found: the cursor stays on x 2
   EXPECT_EQ("2", reader.Attribute("n"));
   reader.Rewind();
