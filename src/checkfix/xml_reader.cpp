@@ -25,10 +25,12 @@ bool XmlReader::Parse(std::string_view bytes) {
   impl_->level = pugi::xml_node();
   impl_->attributeOwner = pugi::xml_node();
   impl_->attribute = pugi::xml_attribute();
-  // Whitespace-only character data is kept where it is an element's whole
-  // content (an entry's text is taken as written); the indentation between
-  // elements is not stored.
-  const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata_single;
+  // Texts and attribute values are taken as written: only references are
+  // decoded, line ends and tabs are not normalised, and whitespace-only
+  // character data is kept wherever it stands (also the blanks around a
+  // CDATA section). The indentation between elements is stored too, and
+  // the cursor passes over it like any other node that is not an element.
+  const unsigned options = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_ws_pcdata;
   const pugi::xml_parse_result result =
       impl_->document.load_buffer(bytes.data(), bytes.size(), options, pugi::encoding_utf8);
   if (!result) {

@@ -241,6 +241,19 @@ TEST(XmlReader, TheCursorWalksOneLevelAtATime) {
   EXPECT_EQ("", reader.Attribute("N"));
   ASSERT_TRUE(reader.FindNext("x"));
   EXPECT_EQ("t<c>A", reader.Text());
+  {
+    // Whitespace is kept as written: blanks around a CDATA section, line
+    // ends and tabs in texts and attribute values.
+    XmlReader spaced;
+    ASSERT_TRUE(spaced.Parse("<r>\r\n  <e v=\"a\tb\r\nc\"> <![CDATA[x]]>\r\n</e>\n<f>1\r\n2&#13;</f></r>"));
+    ASSERT_TRUE(spaced.FindNext("r"));
+    ASSERT_TRUE(spaced.Enter());
+    ASSERT_TRUE(spaced.FindNext("e"));
+    EXPECT_EQ(" x\r\n", spaced.Text());
+    EXPECT_EQ("a\tb\r\nc", spaced.Attribute("v"));
+    ASSERT_TRUE(spaced.FindNext("f"));
+    EXPECT_EQ("1\r\n2\r", spaced.Text());
+  }
   EXPECT_FALSE(reader.FindNext("y"));  // not found: the cursor stays on x 2
   EXPECT_EQ("2", reader.Attribute("n"));
   reader.Rewind();
