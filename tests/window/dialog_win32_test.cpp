@@ -269,6 +269,7 @@ TEST_F(DialogTest, AsyncCallsCallBackOnThisThreadInOrder) {
   ASSERT_TRUE(PumpUntil([&] { return callbacks.size() == 2; }));
   EXPECT_EQ(callbacks[1].first, 1500);
   ASSERT_TRUE(PumpUntil([] { return RunningJobs() == 0; }));
+  PumpPending();  // the jobs' releases of `callback`
 }
 
 TEST_F(DialogTest, PageCallsFromAWorkerRunOnTheWindowsThread) {

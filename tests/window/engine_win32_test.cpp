@@ -64,6 +64,8 @@ TEST(EngineThroughTheDialog, DoCheckOfRegistryRepairsAndAnswersTheCallback) {
   EXPECT_EQ(0u, repaired.ReadDword(u"Level", level));
   EXPECT_EQ(7u, level);
 
+  ASSERT_TRUE(PumpUntil([] { return RunningJobs() == 0; }));
+  PumpPending();  // the job's release of `callback`
   ::DestroyWindow(static_cast<HWND>(dialog->GetHwnd()));
   PumpUntil([] { return false; }, 200);
   Assistant::InstallConfiguration(nullptr);

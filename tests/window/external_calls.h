@@ -32,6 +32,21 @@ inline bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds = 10
   return true;
 }
 
+// Serves every message already waiting. Jobs hand their script objects
+// back to the window's thread by posted messages; a test whose fake script
+// lives on its stack serves them before the script goes away.
+inline void PumpPending() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      quitSeen = true;
+      continue;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
 // A script object of the page: named methods and properties, recording the
 // thread each call ran on.
 class FakeScript : public IDispatch {

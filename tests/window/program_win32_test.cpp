@@ -93,8 +93,9 @@ TEST(ProgramUnderWine, ShowsItsDialogAndEndsOnTheQuitMessage) {
   ASSERT_TRUE(first.ok);
   HWND window = WindowOf(first.info.dwProcessId, 20000);
   ASSERT_NE(window, nullptr) << "no dialog window";
+  // The window shows before its title is set: give the program a moment.
   wchar_t title[64] = {};
-  ::GetWindowTextW(window, title, 64);
+  for (int tries = 0; tries < 50 && !::GetWindowTextW(window, title, 64); ++tries) ::Sleep(100);
   EXPECT_STREQ(title, L"澜屿银行网银助手");
   EXPECT_FALSE(::GetWindowLongW(window, GWL_STYLE) & WS_CAPTION);
   std::string library;
