@@ -11,26 +11,8 @@
 
 namespace Zentrovak::UI {
 
-// Serves the thread's messages until `done` holds or the time is up; a quit
-// message is noted, not acted on.
+// Set when a pump meets a quit message, which it notes but does not act on.
 inline bool quitSeen = false;
-inline bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds = 10000) {
-  const DWORD start = ::GetTickCount();
-  while (!done()) {
-    if (::GetTickCount() - start > milliseconds) return false;
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        quitSeen = true;
-        continue;
-      }
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-  }
-  return true;
-}
 
 // Serves every message already waiting. Jobs hand their script objects
 // back to the window's thread by posted messages; a test whose fake script
@@ -45,6 +27,17 @@ inline void PumpPending() {
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }
+}
+
+// Serves the thread's messages until `done` holds or the time is up.
+inline bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds = 10000) {
+  const DWORD start = ::GetTickCount();
+  while (!done()) {
+    if (::GetTickCount() - start > milliseconds) return false;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    PumpPending();
+  }
+  return true;
 }
 
 // A script object of the page: named methods and properties, recording the
