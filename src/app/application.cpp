@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "commands/dispatch.h"
 #include "checkfix/engine_hooks.h"
+#include "checkfix/install_item.h"
 #include "commands/engine_commands.h"
 #include "commands/task_message.h"
 #include "platform/com_apartment.h"
@@ -63,9 +64,12 @@ void CleanupProcess(bool comEntered) {
 }
 
 // What the engine asks of the application: its boxes, its restart, the
-// connectivity state.
+// connectivity state, and of the installs.
 void ConnectEngine() {
   Assistant::EngineHooks& hooks = Assistant::Hooks();
+  hooks.installItemForThisSystem = Assistant::InstallItemForThisSystem;
+  hooks.repairDisabledItem = Assistant::RepairDisabledItem;
+  hooks.runApplicationUpdate = Assistant::RunApplicationUpdate;
   hooks.showTaskMessage = [](int32_t kind, uint32_t text, uint32_t title, uint32_t instruction,
                              Platform::WindowHandle owner) {
     return Commands::ShowTaskMessage(kind, text, title, instruction, owner);

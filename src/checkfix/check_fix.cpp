@@ -6,6 +6,7 @@
 
 #include "checkfix/com_item.h"
 #include "checkfix/file_item.h"
+#include "checkfix/install_item.h"
 #include "checkfix/registry_item.h"
 
 namespace Zentrovak::Assistant {
@@ -56,6 +57,8 @@ CheckFixFactory::CheckFixFactory() : impl_(std::make_shared<Impl>()) {
   Register("registry", std::make_unique<CheckFixRegistry>());
   Register("clsid", std::make_unique<CheckFixCOM>());
   Register("file", std::make_unique<CheckFixFile>());
+  Register("install", std::make_unique<ItemInstall>());
+  Register("uninstall", std::make_unique<ItemUninstall>());
 }
 
 CheckFixFactory& CheckFixFactory::Instance() {

@@ -185,7 +185,8 @@ UI::Variant CheckOrFix(const UI::Variant& argument, CheckMode mode) {
 }
 
 int32_t CheckItemForThisSystem(ConfigItem& item) {
-  if (System::is_wow64_process()) return DetectItem(item, false);
+  // The program is 32-bit: under WOW64, or built for x64, it is on 64-bit Windows.
+  if (System::is_64bit_windows()) return DetectItem(item, false);
   ConfigItem thisSystem;
   for (const ConfigEntry& entry : item.detect)
     if (GetAttr(entry.attributes, "bit") != "64") thisSystem.detect.push_back(entry);

@@ -17,8 +17,8 @@ enum class CheckMode : int32_t { Fix = 0, Check = 1 };
 // installed; any other argument answers nothing.
 UI::Variant CheckOrFix(const UI::Variant& argument, CheckMode mode);
 
-// DetectItem without stopping, leaving out 64-bit-only detect entries
-// outside WOW64.
+// DetectItem without stopping, leaving out 64-bit-only detect entries on
+// 32-bit Windows.
 int32_t CheckItemForThisSystem(ConfigItem& item);
 
 // Registry by root name ("HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", ...).

@@ -68,6 +68,8 @@ int32_t FileMatches(const ConfigEntry& entry, std::u16string_view path) {
   if (!md5.empty() && Platform::AsciiLower(md5) != FileDigest(path, DigestMd5)) return NeedsUpdate;
   const std::string& sha1 = GetAttr(entry.attributes, "sha1");
   if (!sha1.empty() && Platform::AsciiLower(sha1) != FileDigest(path, DigestSha1)) return NeedsUpdate;
+  const std::string& sha256 = GetAttr(entry.attributes, "sha256");
+  if (!sha256.empty() && Platform::AsciiLower(sha256) != FileDigest(path, DigestSha256)) return NeedsUpdate;
   return Passed;
 }
 

@@ -16,7 +16,7 @@ enum DigestKind : int32_t { DigestMd4 = 0, DigestMd5 = 1, DigestSha1 = 2, Digest
 
 // Passed, NeedsUpdate (version or a digest differs, or no version block
 // where a version is required) or Failed (no such file), by the entry's
-// "version", "md5" and "sha1".
+// "version", "md5", "sha1" and "sha256".
 int32_t FileMatches(const ConfigEntry& entry, std::u16string_view path);
 
 // Lower-case hexadecimal digest of the whole file, read in blocks; empty

@@ -30,6 +30,12 @@ int32_t CheckFixFile::FixEntry(ConfigEntry& entry) {
   if (Platform::Failed(Network::HttpDownloadToFile(address, download, AttachedDownloadCallback(entry),
                                                    AttachedDownloadParameter(entry))))
     return Failed;
+  // Only a file that is what the entry asks for takes the old one's place:
+  // the file may be a library that is loaded, or the program that starts.
+  if (FileMatches(entry, download) != Passed) {
+    Platform::RemoveFile(download);
+    return Failed;
+  }
   if (Platform::Failed(ReplaceDownloadedFile(download, path))) return Failed;
   return Passed;  // the detect step tests the new file
 }

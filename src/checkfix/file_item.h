@@ -11,8 +11,9 @@ namespace Zentrovak::Assistant {
 class CheckFixFile : public ICheckFix {
  public:
   int32_t CheckEntry(ConfigEntry& entry) override;
-  // Downloads "remote" beside the file and puts it in place; NotSupported
-  // without an address.
+  // Downloads "remote" beside the file and puts it in place when it
+  // matches the entry's version and digests (Failed otherwise, the old
+  // file kept); NotSupported without an address.
   int32_t FixEntry(ConfigEntry& entry) override;
 };
 

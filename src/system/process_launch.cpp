@@ -39,13 +39,18 @@ bool set_autorun(std::u16string_view commandLine, const std::optional<std::u16st
   RegistryKey key;
   if (!enable) {
     if (RegistryKey::Open(kHkeyCurrentUser, kRunKey, RegAccess::ReadWrite, RegView::Default, key)) return false;
-    return key.DeleteValue(name) == kErrorSuccess;
+    if (key.DeleteValue(name) != kErrorSuccess) return false;
+    UpdateDesktopAutostart(name, commandLine, false);
+    return true;
   }
   std::u16string value(commandLine);
   if (parameters) value += u" " + *parameters;
   // The Run key may be missing in a fresh profile: create it.
   if (RegistryKey::Create(kHkeyCurrentUser, kRunKey, RegAccess::ReadWrite, RegView::Default, key)) return false;
-  return key.SetValue(name, RegType::kSz, value.data(), static_cast<uint32_t>(value.size() * 2)) == kErrorSuccess;
+  if (key.SetValue(name, RegType::kSz, value.data(), static_cast<uint32_t>(value.size() * 2)) != kErrorSuccess)
+    return false;
+  UpdateDesktopAutostart(name, value, true);
+  return true;
 }
 
 }  // namespace Zentrovak::System

@@ -43,6 +43,10 @@ bool set_autorun(std::u16string_view commandLine, const std::optional<std::u16st
 int32_t StartCommandLine(std::u16string_view commandLine, bool hide, bool wait);
 int32_t StartCommandLineAsDesktopUser(std::u16string_view commandLine, bool hide, bool wait);
 int32_t ShellExecuteFile(std::u16string_view file, std::u16string_view parameters, bool hide, bool wait);
+// What the desktop keeps besides the Run value: posix writes (or removes)
+// the XDG autostart entry of that name when it runs on a desktop; win32
+// has nothing besides.
+void UpdateDesktopAutostart(std::u16string_view valueName, std::u16string_view commandLine, bool enable);
 // Where Internet Explorer (posix: the stand-in browser) is; empty if none.
 std::u16string InternetExplorerPath();
 Platform::HResult OpenInBrowser(std::u16string_view browser, std::u16string_view url);

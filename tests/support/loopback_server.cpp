@@ -95,6 +95,11 @@ void LoopbackServer::Serve(const std::string& path, std::string body, int status
   responses_[path] = Response{std::move(body), status, delayMs};
 }
 
+void LoopbackServer::ServeWithLength(const std::string& path, std::string body, uint64_t declaredLength) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  responses_[path] = Response{std::move(body), 200, 0, static_cast<int64_t>(declaredLength)};
+}
+
 int LoopbackServer::Requests(const std::string& path) const {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = requests_.find(path);
@@ -126,7 +131,7 @@ void LoopbackServer::Handle(intptr_t handle) {
   const size_t pathEnd = pathStart == std::string::npos ? std::string::npos : request.find(' ', pathStart + 1);
   const std::string path =
       pathEnd == std::string::npos ? std::string() : request.substr(pathStart + 1, pathEnd - pathStart - 1);
-  Response response{"not found", 404, 0};
+  Response response{"not found", 404, 0, -1};
   {
     std::unique_lock<std::mutex> lock(mutex_);
     ++requests_[path];
@@ -137,7 +142,8 @@ void LoopbackServer::Handle(intptr_t handle) {
   }
   if (!stopping_) {
     SendAll(connection, "HTTP/1.0 " + std::to_string(response.status) + " Answer\r\nContent-Length: " +
-                            std::to_string(response.body.size()) + "\r\nConnection: close\r\n\r\n" + response.body);
+                            std::to_string(response.declaredLength < 0 ? static_cast<int64_t>(response.body.size())
+                                                                          : response.declaredLength) + "\r\nConnection: close\r\n\r\n" + response.body);
   }
   CloseSocket(connection);
 }

@@ -30,6 +30,8 @@ class LoopbackServer {
   std::u16string Url(const std::string& path) const;
 
   void Serve(const std::string& path, std::string body, int status = 200, uint32_t delayMs = 0);
+  // A server that lies: the body is sent with another Content-Length.
+  void ServeWithLength(const std::string& path, std::string body, uint64_t declaredLength);
   int Requests(const std::string& path) const;
 
  private:
@@ -37,6 +39,7 @@ class LoopbackServer {
     std::string body;
     int status = 200;
     uint32_t delayMs = 0;
+    int64_t declaredLength = -1;  // the body's own length
   };
   void AcceptLoop();
   void Handle(intptr_t connection);

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <chrono>
@@ -17,6 +21,9 @@ namespace Zentrovak::System {
 namespace {
 
 const bool registered = Testing::RegisterRole("exit7", [] { return 7; }) &&
+#ifndef _WIN32
+                        Testing::RegisterRole("uid", [] { return static_cast<int>(::getuid() & 0xFF); }) &&
+#endif
                         Testing::RegisterRole("linger", [] {
                           std::this_thread::sleep_for(std::chrono::milliseconds(1500));
                           return 3;
@@ -68,8 +75,43 @@ TEST_F(ProcessLaunch, TheDesktopUsersStartBorrowsTheShellsTokenAndNeedsTheShell)
   ::DestroyWindow(shell);
 }
 #else
-TEST_F(ProcessLaunch, TheDesktopUsersStartIsAPlainStartForAProgramWithTheUsersRights) {
+// The session's user is who owns its runtime folder; run by root, the
+// program starts the command line as that user, and outside any session
+// it starts nothing (as Windows without a desktop shell).
+TEST_F(ProcessLaunch, TheDesktopUsersStartTakesTheIdentityOfTheSessionsOwner) {
+  // Before Vista there is no other token to borrow: always a plain start.
   EXPECT_EQ(launch_process(RoleCommandLine(u"exit7"), false, true, true), 7);
+
+  Platform::RegistryKey version;
+  ASSERT_EQ(0u, Platform::RegistryKey::Create(Platform::kHkeyLocalMachine,
+                                              u"Software\\Microsoft\\Windows NT\\CurrentVersion",
+                                              Platform::RegAccess::ReadWrite, Platform::RegView::Default, version));
+  version.WriteString(u"CurrentVersion", u"6.1");
+  struct Restore {
+    ~Restore() {
+      Platform::RegistryKey::DeleteTree(Platform::kHkeyLocalMachine, u"Software\\Microsoft\\Windows NT\\CurrentVersion",
+                                        Platform::RegView::Default);
+      ::unsetenv("XDG_RUNTIME_DIR");
+    }
+  } restore;
+  if (::geteuid() != 0) {
+    // A program run by the user has the user's rights already.
+    EXPECT_EQ(launch_process(RoleCommandLine(u"exit7"), false, true, true), 7);
+    return;
+  }
+  for (const char* name : {"XDG_RUNTIME_DIR", "DISPLAY", "SUDO_UID", "PKEXEC_UID"}) ::unsetenv(name);
+  EXPECT_EQ(launch_process(RoleCommandLine(u"exit7"), false, true, true), -1) << "no session, no start";
+
+  const std::string runtime = Testing::TestMachineDirectory() + "/runtime";
+  ASSERT_EQ(0, ::mkdir(runtime.c_str(), 0700));
+  ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  EXPECT_EQ(launch_process(RoleCommandLine(u"uid"), false, true, true), 0) << "root's own session";
+
+  const passwd* nobody = ::getpwnam("nobody");
+  if (!nobody) GTEST_SKIP() << "no user nobody";
+  ASSERT_EQ(0, ::chown(runtime.c_str(), nobody->pw_uid, nobody->pw_gid));
+  EXPECT_EQ(launch_process(RoleCommandLine(u"uid"), false, true, true), static_cast<int32_t>(nobody->pw_uid & 0xFF));
+  EXPECT_EQ(launch_process(RoleCommandLine(u"linger"), true, false, true), 0);
 }
 #endif
 

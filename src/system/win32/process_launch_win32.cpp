@@ -110,6 +110,9 @@ int32_t ShellExecuteFile(std::u16string_view file, std::u16string_view parameter
   return ::GetExitCodeProcess(process.get(), &code) ? static_cast<int32_t>(code) : -1;
 }
 
+// Windows starts the Run key's programs itself.
+void UpdateDesktopAutostart(std::u16string_view, std::u16string_view, bool) {}
+
 std::u16string InternetExplorerPath() {
   using namespace Platform;
   RegistryKey key;
