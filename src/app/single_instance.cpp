@@ -73,6 +73,9 @@ void restart_application() {
   Platform::StartNewInstance();
   Platform::PostQuit(0);
   ApplicationRunning() = false;
+  // check_update restarts from a worker thread, whose quit message the
+  // loop never sees: a message to the loop makes it look at the flag now.
+  Platform::PostToMessageLoop([] {});
 }
 
 void allow_window_message(uint32_t message, Platform::WindowHandle window) {

@@ -2,6 +2,7 @@
 
 #include "app/settings.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace Zentrovak::App {
 namespace {
@@ -84,6 +85,8 @@ TEST_F(SettingsStore, NoStoreBeforeTheMakerKeyIsSet) {
 
 TEST_F(SettingsStore, DeploymentValuesFollowTheirSettings) {
   EXPECT_EQ(DownloadServer() + u"/download/itemV3.xml", DefaultConfigurationUrl());
+  // The configuration names the packages run elevated: it comes over https.
+  EXPECT_EQ(0u, DefaultConfigurationUrl().rfind(u"https://", 0)) << Platform::Utf16ToUtf8(DefaultConfigurationUrl());
   ASSERT_TRUE(WriteSettingString(kSettingsSection, u"DownloadServer", u"http://127.0.0.1:8080/"));
   EXPECT_EQ(u"http://127.0.0.1:8080/download/itemV3.xml", DefaultConfigurationUrl());
   ASSERT_TRUE(WriteSettingString(kSettingsSection, u"ProbeSite", u"http://127.0.0.1:8081/"));

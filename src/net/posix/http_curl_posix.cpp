@@ -9,6 +9,9 @@
 // and pauses when a megabyte is waiting to be read, so a download never
 // holds more than that in memory.
 #include <curl/curl.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "net/http_backend.h"
+#include "net/posix/machine_roots_posix.h"
 #include "net/posix/proxy_posix.h"
 #include "platform/text.h"
 
@@ -158,6 +162,7 @@ class CurlRequest : public HttpRequest {
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+  static CURLcode AddMachineRoots(CURL*, void* sslContext, void* self);
   void Configure();
   // Runs the transfer until `enough` holds, it ends, or it is cancelled.
   Win32Error Drive(const std::function<bool()>& enough);
@@ -173,6 +178,7 @@ class CurlRequest : public HttpRequest {
   std::unique_ptr<CurlChannel> channel_;
   uint32_t securityFlags_ = 0;
   std::optional<Posix::ProxyChoice> scriptProxy_;
+  std::vector<std::string> machineRoots_;  // DER, trusted besides the system's
   std::atomic<bool> cancelled_{false};
 
   bool added_ = false;
@@ -293,6 +299,19 @@ int CurlRequest::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl
   return static_cast<CurlRequest*>(self)->cancelled_ ? 1 : 0;
 }
 
+CURLcode CurlRequest::AddMachineRoots(CURL*, void* sslContext, void* self) {
+  X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
+  for (const std::string& der : static_cast<CurlRequest*>(self)->machineRoots_) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+    if (X509* certificate = d2i_X509(nullptr, &bytes, static_cast<long>(der.size()))) {
+      X509_STORE_add_cert(store, certificate);  // a root the bundle has already is refused, harmlessly
+      X509_free(certificate);
+    }
+  }
+  ERR_clear_error();
+  return CURLE_OK;
+}
+
 void CurlRequest::Configure() {
   CURL* easy = channel_->easy;
   const SessionConfig& session = *connection_->session;
@@ -321,6 +340,17 @@ void CurlRequest::Configure() {
   const bool trustAnyIssuer = (securityFlags_ & (kIgnoreUnknownCa | kIgnoreCertDateInvalid | kIgnoreWrongUsage)) != 0;
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, trustAnyIssuer ? 0L : 1L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, (securityFlags_ & kIgnoreCertCnInvalid) ? 0L : 2L);
+  if (secure_ && !trustAnyIssuer) {
+    // As Windows trusts its Root store, the agent trusts the system's CA
+    // bundle and the machine's own Root store, read for every request so a
+    // root added or removed counts at once.
+    machineRoots_ = Posix::MachineRootCertificates();
+#if LIBCURL_VERSION_NUM >= 0x075700
+    curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);  // no store shared beyond this request
+#endif
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, AddMachineRoots);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
+  }
 
   Posix::ProxyChoice proxy;
   std::string proxyUser, proxyPassword;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -465,11 +466,30 @@ void ApplyPendingFileOperations() {
   key.DeleteValue(kPendingValue);
 }
 
+void Posix::MakeRunnable(const std::string& program) {
+  if (::access(program.c_str(), X_OK) == 0) return;
+  char magic[4] = {};
+  const int fd = ::open(program.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  const ssize_t got = ::read(fd, magic, sizeof magic);
+  ::close(fd);
+  const bool script = got >= 2 && magic[0] == '#' && magic[1] == '!';
+  const bool elf = got == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+  struct stat st {};
+  if ((script || elf) && ::stat(program.c_str(), &st) == 0) ::chmod(program.c_str(), st.st_mode | S_IXUSR);
+}
+
 std::u16string ModuleFilePath() {
   char buffer[4096];
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (n <= 0) return {};
-  return Posix::ToWindowsPath(std::string(buffer, static_cast<size_t>(n)));
+  std::string path(buffer, static_cast<size_t>(n));
+  // A program replaced while it runs (its own update) is still named by the
+  // path it was started from, as Windows names it.
+  constexpr std::string_view kReplaced = " (deleted)";
+  if (path.size() > kReplaced.size() && path.compare(path.size() - kReplaced.size(), kReplaced.size(), kReplaced) == 0)
+    path.resize(path.size() - kReplaced.size());
+  return Posix::ToWindowsPath(path);
 }
 
 std::u16string CurrentDirectory() {

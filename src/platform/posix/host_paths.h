@@ -21,4 +21,10 @@ std::u16string ToWindowsPath(const std::string& hostPath);
 bool Exists(const std::string& hostPath);
 bool IsDirectory(const std::string& hostPath);
 
+// Windows has no permission to execute: a program file of the host (a
+// script, or an ELF program such as a downloaded installer or the
+// program's own update) is made executable for its owner before it is
+// started.
+void MakeRunnable(const std::string& hostPath);
+
 }  // namespace Zentrovak::Platform::Posix

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/posix/host_paths.h"
 #include "platform/posix/machine.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -96,13 +98,13 @@ bool StartNewInstance() {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  char exe[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return false;
-  exe[n] = '\0';
-  argv[0] = exe;
+  // The program's path, which after its own update holds the new program.
+  std::string exe = Posix::ToHostPath(ModuleFilePath()).path;
+  if (exe.empty()) return false;
+  Posix::MakeRunnable(exe);
+  argv[0] = exe.data();
   pid_t pid = 0;
-  return ::posix_spawn(&pid, exe, nullptr, nullptr, argv.data(), environ) == 0;
+  return ::posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), environ) == 0;
 }
 
 void EndProcessNow(int code) {

@@ -219,22 +219,6 @@ long SpawnAs(const DesktopUser& user, std::string program, const std::vector<std
   return pid;
 }
 
-// Windows has no permission to execute: a program file of the host (a
-// script, or an ELF program such as a downloaded installer) is made
-// executable for its owner before it is started.
-void MakeRunnable(const std::string& program) {
-  if (::access(program.c_str(), X_OK) == 0) return;
-  char magic[4] = {};
-  const int fd = ::open(program.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  const ssize_t got = ::read(fd, magic, sizeof magic);
-  ::close(fd);
-  const bool script = got >= 2 && magic[0] == '#' && magic[1] == '!';
-  const bool elf = got == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
-  struct stat st {};
-  if ((script || elf) && ::stat(program.c_str(), &st) == 0) ::chmod(program.c_str(), st.st_mode | S_IXUSR);
-}
-
 // The host program of a Windows program path; a bare name is looked up on
 // the host's PATH.
 bool HostProgram(const std::u16string& windowsPath, std::string& program, bool& searchPath) {
@@ -246,7 +230,7 @@ bool HostProgram(const std::u16string& windowsPath, std::string& program, bool& 
   const auto host = Platform::Posix::ToHostPath(windowsPath);
   if (host.error || !Platform::Posix::Exists(host.path) || Platform::Posix::IsDirectory(host.path)) return false;
   program = host.path;
-  MakeRunnable(program);
+  Platform::Posix::MakeRunnable(program);
   return true;
 }
 
