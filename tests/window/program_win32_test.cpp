@@ -117,6 +117,17 @@ TEST(ProgramUnderWine, ShowsItsDialogAndEndsOnTheQuitMessage) {
          (Platform::Failed(Platform::ReadWholeFile(folder + u"\\tray.log", written)) || written.empty()))
     ::Sleep(100);
   EXPECT_EQ(written, "NetBankAssistant.exe 103 102 128 1\r\n");
+  // The helper stays in the notification area: the test ends it.
+  if (HWND tray = ::FindWindowW(L"RUDivIravTray", nullptr)) {
+    DWORD trayProcess = 0;
+    ::GetWindowThreadProcessId(tray, &trayProcess);
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, trayProcess);
+    ::PostMessageW(tray, WM_CLOSE, 0, 0);
+    if (process) {
+      EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process, 10000));
+      ::CloseHandle(process);
+    }
+  }
   SetCloseChoice(0);
   ::SetEnvironmentVariableW(L"RUDIVIRAV_LOG", nullptr);
 }
