@@ -4,6 +4,8 @@
 // machine's registry in the same layout, beside the system's CA bundle).
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #ifdef _WIN32
 #include <windows.h>
 #include <wincrypt.h>
@@ -11,6 +13,7 @@
 
 #include "app/assistant_app.h"
 #include "checkfix/file_check.h"
+#include "install/install_support.h"
 #include "net/http.h"
 #include "net_test_support.h"
 #include "platform/files.h"
@@ -34,7 +37,9 @@ class TrustedRoot {
                                                    static_cast<DWORD>(der_.size()), CERT_STORE_ADD_REPLACE_EXISTING,
                                                    &added_));
 #else
-    key_ = u"Software\\Microsoft\\SystemCertificates\\ROOT\\Certificates\\" + Platform::Utf8ToUtf16(Sha1Upper(der_));
+    std::string thumbprint = Zentrovak::Testing::DigestOf(der_, Assistant::DigestSha1);
+    for (char& c : thumbprint) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    key_ = u"Software\\Microsoft\\SystemCertificates\\ROOT\\Certificates\\" + Platform::Utf8ToUtf16(thumbprint);
     std::vector<uint8_t> blob;
     for (uint32_t field : {32u, 1u, static_cast<uint32_t>(der_.size())})
       for (int i = 0; i < 4; ++i) blob.push_back(static_cast<uint8_t>(field >> (8 * i)));
@@ -60,19 +65,6 @@ class TrustedRoot {
 
  private:
 #ifndef _WIN32
-  static std::string Sha1Upper(const std::string& bytes) {
-    auto digester = Assistant::Digester::Create(Assistant::DigestSha1);
-    std::string raw;
-    digester->Update(bytes.data(), bytes.size());
-    digester->Finish(raw);
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string hex;
-    for (unsigned char b : raw) {
-      hex += kHex[b >> 4];
-      hex += kHex[b & 15];
-    }
-    return hex;
-  }
   std::u16string key_;
 #else
   HCERTSTORE store_ = nullptr;

@@ -9,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "started_process.h"
 #include "support/test_support.h"
 
 namespace Zentrovak::App {
@@ -22,29 +23,10 @@ std::wstring ProgramPath() {
   return wide;
 }
 
-struct Started {
-  PROCESS_INFORMATION info{};
-  bool ok = false;
-  ~Started() {
-    if (!ok) return;
-    if (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(info.hProcess, 99);
-    ::CloseHandle(info.hProcess);
-    ::CloseHandle(info.hThread);
-  }
-  DWORD WaitExit(DWORD ms) {
-    if (::WaitForSingleObject(info.hProcess, ms) != WAIT_OBJECT_0) return 259;
-    DWORD code = 0;
-    ::GetExitCodeProcess(info.hProcess, &code);
-    return code;
-  }
-};
+using Started = Testing::StartedProcess;
 
 void Start(Started& run, const std::wstring& arguments, const std::wstring& folder) {
-  std::wstring line = L"\"" + ProgramPath() + L"\" " + arguments;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  run.ok = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                            &run.info) != FALSE;
+  run.Start(L"\"" + ProgramPath() + L"\" " + arguments, folder.c_str());
 }
 
 struct Search {

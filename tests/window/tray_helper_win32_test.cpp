@@ -10,6 +10,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "started_process.h"
 #include "support/fixture_paths.h"
 #include "support/test_support.h"
 
@@ -22,27 +23,11 @@ const bool registered = RegisterRole("tray-assistant", [] {
   return mark && Platform::Succeeded(Platform::WriteWholeFile(Platform::Utf8ToUtf16(mark), "started")) ? 0 : 1;
 });
 
-struct Helper {
-  PROCESS_INFORMATION info{};
-  bool ok = false;
-  Helper(const std::u16string& folder) {
-    std::wstring line = L"\"" + std::wstring(folder.begin(), folder.end()) + L"\\RUDivIrav.exe\" assistant.exe 103 102 128 0";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    ok = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info) != FALSE;
-  }
-  ~Helper() {
-    if (!ok) return;
-    if (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(info.hProcess, 99);
-    ::CloseHandle(info.hProcess);
-    ::CloseHandle(info.hThread);
-  }
-  DWORD WaitExit(DWORD ms) {
-    if (::WaitForSingleObject(info.hProcess, ms) != WAIT_OBJECT_0) return 259;
-    DWORD code = 0;
-    ::GetExitCodeProcess(info.hProcess, &code);
-    return code;
-  }
+// The helper in the folder, for the assistant beside it.
+struct Helper : StartedProcess {
+  explicit Helper(const std::u16string& folder)
+      : StartedProcess(L"\"" + std::wstring(folder.begin(), folder.end()) +
+                       L"\\RUDivIrav.exe\" assistant.exe 103 102 128 0") {}
 };
 
 HWND TrayWindowOf(DWORD process, DWORD waitMs) {
