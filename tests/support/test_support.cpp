@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "system/version.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -148,5 +149,32 @@ void KillRole(RoleChild& child) {
 #endif
 
 std::u16string TestRegistryPath() { return u"Software\\ZentrovakTests\\" + RunTag(); }
+
+namespace {
+constexpr char16_t kEnvironmentKey[] = u"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+}  // namespace
+
+Platform::RegView ProgramRegistryView() {
+  return System::is_64bit_process() ? Platform::RegView::Force32 : Platform::RegView::Default;
+}
+
+WindowsOfBitness::WindowsOfBitness(int bits) {
+#ifndef _WIN32
+  Platform::RegistryKey key;
+  if (Platform::RegistryKey::Create(Platform::kHkeyLocalMachine, kEnvironmentKey, Platform::RegAccess::ReadWrite,
+                                    Platform::RegView::Force64, key) == 0)
+    key.WriteString(u"PROCESSOR_ARCHITECTURE", bits == 64 ? u"AMD64" : u"x86");
+#endif
+  holds_ = System::is_64bit_windows() == (bits == 64);
+}
+
+WindowsOfBitness::~WindowsOfBitness() {
+#ifndef _WIN32
+  Platform::RegistryKey key;
+  if (Platform::RegistryKey::Open(Platform::kHkeyLocalMachine, kEnvironmentKey, Platform::RegAccess::ReadWrite,
+                                  Platform::RegView::Force64, key) == 0)
+    key.DeleteValue(u"PROCESSOR_ARCHITECTURE");
+#endif
+}
 
 }  // namespace Zentrovak::Testing
