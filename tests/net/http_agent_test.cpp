@@ -2,10 +2,6 @@
 // on libcurl natively and on WinHTTP under Wine.
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -25,16 +21,6 @@ using namespace Testing;
 using Platform::Failed;
 using Platform::kEFail;
 using Platform::kSOk;
-
-// Wine's WinHTTP takes no proxy given to a request as an option.
-bool RunningUnderWine() {
-#ifdef _WIN32
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
 
 struct Notice {
   int32_t kind;

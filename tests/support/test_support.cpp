@@ -11,7 +11,9 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -147,6 +149,16 @@ void KillRole(RoleChild& child) {
 }
 #endif
 
+bool RunningUnderWine() {
+#ifdef _WIN32
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
 std::u16string TestRegistryPath() { return u"Software\\ZentrovakTests\\" + RunTag(); }
+std::u16string TestRunTag() { return RunTag(); }
 
 }  // namespace Zentrovak::Testing
