@@ -16,8 +16,6 @@ std::u16string Grouped(const std::u16string& hex) {
   return text;
 }
 
-}  // namespace
-
 std::u16string RootConfirmationText(const Platform::RootAdditionRequest& request) {
   const std::u16string quoted = u"\u201C" + request.subject + u"\u201D";
   return u"您即将从一个声称代表如下的证书颁发机构(CA)安装证书:\n\n" + request.subject +
@@ -26,6 +24,8 @@ std::u16string RootConfirmationText(const Platform::RootAdditionRequest& request
          u"\n\n警告:\n如果您安装此根证书，将自动信任所有此 CA 颁发的证书。安装未经指纹确认的证书有安全风险。"
          u"如果您单击\u201C是\u201D，表示您知道此风险。\n\n您想安装此证书吗?";
 }
+
+}  // namespace
 
 bool AskToTrustRoot(const Platform::RootAdditionRequest& request) {
   return Commands::AskYesNo(nullptr, RootConfirmationText(request), u"安全警告", u"", u"是", u"否") ==

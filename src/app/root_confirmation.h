@@ -2,14 +2,10 @@
 // user's trusted roots, in the page's own box, worded as Windows' security
 // warning. (On Windows, Windows asks itself.)
 #pragma once
-#include <string>
-
 #include "platform/cert_store.h"
 
 namespace Zentrovak::App {
 
-// The warning's text for one certificate.
-std::u16string RootConfirmationText(const Platform::RootAdditionRequest& request);
 // Asks through the yes/no box; true for yes.
 bool AskToTrustRoot(const Platform::RootAdditionRequest& request);
 

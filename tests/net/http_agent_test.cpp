@@ -353,7 +353,8 @@ TEST_F(HttpAgentTest, AutomaticConfigurationScriptIsFollowed) {
   ConnectionSettingsOverride settings(ConnectionSettingsOverride::Blob(4, "", "", script));
   AssistantHttp agent;
   EXPECT_EQ(Platform::Utf8ToUtf16(script), agent.Snapshot().autoConfigUrl);
-  if (RunningUnderWine()) GTEST_SKIP() << "Wine evaluates the script but ignores a request's proxy option";
+  if (Zentrovak::Testing::RunningUnderWine())
+    GTEST_SKIP() << "Wine evaluates the script but ignores a request's proxy option";
   std::string body;
   EXPECT_EQ(kSOk, agent.Get(u"http://pac.invalid/through", {}, body));
   EXPECT_EQ("proxied http://pac.invalid/through", body);
