@@ -12,7 +12,9 @@
 #include "platform/text.h"
 #include "system/version.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -148,7 +150,17 @@ void KillRole(RoleChild& child) {
 }
 #endif
 
+bool RunningUnderWine() {
+#ifdef _WIN32
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
 std::u16string TestRegistryPath() { return u"Software\\ZentrovakTests\\" + RunTag(); }
+std::u16string TestRunTag() { return RunTag(); }
 
 namespace {
 constexpr char16_t kEnvironmentKey[] = u"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";

@@ -18,9 +18,14 @@ std::string TestMachineDirectory();
 // A new empty folder, as a Windows path, under %TEMP% of the machine.
 std::u16string NewTempFolder();
 
+// True when the Windows program runs under Wine, whose services differ from
+// Windows' in the ways tests name when they skip.
+bool RunningUnderWine();
+
 // A registry path under HKEY_CURRENT_USER unique to this run; removed at
-// the end of the program.
+// the end of the program. Its last part is the run's tag.
 std::u16string TestRegistryPath();
+std::u16string TestRunTag();
 
 // The Windows a test runs against, 32-bit or 64-bit. posix: the test
 // machine is made that Windows (its registry's PROCESSOR_ARCHITECTURE) and
