@@ -185,7 +185,8 @@ UI::Variant CheckOrFix(const UI::Variant& argument, CheckMode mode) {
 }
 
 int32_t CheckItemForThisSystem(ConfigItem& item) {
-  // The program is 32-bit: under WOW64, or built for x64, it is on 64-bit Windows.
+  // 64-bit Windows, asked as such: "under WOW64" means the same only for
+  // the 32-bit program.
   if (System::is_64bit_windows()) return DetectItem(item, false);
   ConfigItem thisSystem;
   for (const ConfigEntry& entry : item.detect)

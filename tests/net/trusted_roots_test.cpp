@@ -4,18 +4,10 @@
 // machine's registry in the same layout, beside the system's CA bundle).
 #include <gtest/gtest.h>
 
-#include <cctype>
-
-#ifdef _WIN32
-#include <windows.h>
-#include <wincrypt.h>
-#endif
-
 #include "app/assistant_app.h"
-#include "checkfix/file_check.h"
-#include "install/install_support.h"
 #include "net/http.h"
 #include "net_test_support.h"
+#include "platform/cert_store.h"
 #include "platform/files.h"
 #include "support/fixture_paths.h"
 #include "support/test_support.h"
@@ -26,54 +18,20 @@ namespace {
 
 using namespace Testing;
 
-// The run's throw-away CA in the machine's Root store while it lives.
+// The run's throw-away CA in the local machine's Root store while it lives
+// (the machine's store: adding to the user's would ask the user first).
 class TrustedRoot {
  public:
-  explicit TrustedRoot(const std::string& der) : der_(der) {
-#ifdef _WIN32
-    store_ = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
-    EXPECT_NE(nullptr, store_);
-    EXPECT_TRUE(::CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING,
-                                                   reinterpret_cast<const BYTE*>(der_.data()),
-                                                   static_cast<DWORD>(der_.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                                   &added_));
-    // Written to the registry now, for the processes started after.
-    ::CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-#else
-    std::string thumbprint = Zentrovak::Testing::DigestOf(der_, Assistant::DigestSha1);
-    for (char& c : thumbprint) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    key_ = u"Software\\Microsoft\\SystemCertificates\\ROOT\\Certificates\\" + Platform::Utf8ToUtf16(thumbprint);
-    std::vector<uint8_t> blob;
-    for (uint32_t field : {32u, 1u, static_cast<uint32_t>(der_.size())})
-      for (int i = 0; i < 4; ++i) blob.push_back(static_cast<uint8_t>(field >> (8 * i)));
-    blob.insert(blob.end(), der_.begin(), der_.end());
-    Platform::RegistryKey key;
-    EXPECT_EQ(0u, Platform::RegistryKey::Create(Platform::kHkeyCurrentUser, key_, Platform::RegAccess::ReadWrite,
-                                                Platform::RegView::Default, key));
-    EXPECT_EQ(0u, key.WriteBinary(u"Blob", blob));
-#endif
+  explicit TrustedRoot(const std::string& der) : der_(der.begin(), der.end()) {
+    EXPECT_EQ(0u, Platform::CertificateStore::Open(Platform::CertStoreLocation::LocalMachine, u"ROOT",
+                                                   Platform::CertStoreAccess::ReadWrite, store_));
+    EXPECT_EQ(0u, store_.Add(der_));
   }
-  ~TrustedRoot() {
-#ifdef _WIN32
-    if (added_) ::CertDeleteCertificateFromStore(added_);
-    if (store_) {
-      // Wine writes a deletion back only when asked to.
-      ::CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-      ::CertCloseStore(store_, 0);
-    }
-#else
-    Platform::RegistryKey::DeleteTree(Platform::kHkeyCurrentUser, key_, Platform::RegView::Default);
-#endif
-  }
+  ~TrustedRoot() { store_.Remove(der_); }
 
  private:
-#ifndef _WIN32
-  std::u16string key_;
-#else
-  HCERTSTORE store_ = nullptr;
-  PCCERT_CONTEXT added_ = nullptr;
-#endif
-  std::string der_;
+  Platform::EncodedCertificate der_;
+  Platform::CertificateStore store_;
 };
 
 std::string TestCaCertificate() {

@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "net/http_backend.h"
-#include "net/posix/machine_roots_posix.h"
 #include "net/posix/proxy_posix.h"
+#include "platform/cert_store.h"
 #include "platform/text.h"
 
 namespace Zentrovak::Network {
@@ -73,6 +73,17 @@ Win32Error MapCurlError(CURLcode code) {
     case CURLE_WRITE_ERROR: return HttpError::kConnectionError;
     default: return HttpError::kInternalError;
   }
+}
+
+// The machine's own trusted roots: the current user's ROOT store, which
+// shows the local machine's too.
+std::vector<Platform::EncodedCertificate> MachineRootCertificates() {
+  std::vector<Platform::EncodedCertificate> roots;
+  Platform::CertificateStore store;
+  if (Platform::CertificateStore::Open(Platform::CertStoreLocation::CurrentUser, u"ROOT",
+                                       Platform::CertStoreAccess::Read, store) == 0)
+    store.List(roots);
+  return roots;
 }
 
 // The proxy the session was given, shared with its connections.
@@ -178,7 +189,7 @@ class CurlRequest : public HttpRequest {
   std::unique_ptr<CurlChannel> channel_;
   uint32_t securityFlags_ = 0;
   std::optional<Posix::ProxyChoice> scriptProxy_;
-  std::vector<std::string> machineRoots_;  // DER, trusted besides the system's
+  std::vector<Platform::EncodedCertificate> machineRoots_;  // trusted besides the system's
   std::atomic<bool> cancelled_{false};
 
   bool added_ = false;
@@ -301,8 +312,8 @@ int CurlRequest::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl
 
 CURLcode CurlRequest::AddMachineRoots(CURL*, void* sslContext, void* self) {
   X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
-  for (const std::string& der : static_cast<CurlRequest*>(self)->machineRoots_) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+  for (const Platform::EncodedCertificate& der : static_cast<CurlRequest*>(self)->machineRoots_) {
+    const unsigned char* bytes = der.data();
     if (X509* certificate = d2i_X509(nullptr, &bytes, static_cast<long>(der.size()))) {
       X509_STORE_add_cert(store, certificate);  // a root the bundle has already is refused, harmlessly
       X509_free(certificate);
@@ -344,7 +355,7 @@ void CurlRequest::Configure() {
     // As Windows trusts its Root store, the agent trusts the system's CA
     // bundle and the machine's own Root store, read for every request so a
     // root added or removed counts at once.
-    machineRoots_ = Posix::MachineRootCertificates();
+    machineRoots_ = MachineRootCertificates();
 #if LIBCURL_VERSION_NUM >= 0x075700
     curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);  // no store shared beyond this request
 #endif
