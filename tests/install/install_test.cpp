@@ -343,7 +343,7 @@ class Uninstall : public Install {
  protected:
   void TearDown() override {
     for (const Platform::RegRoot root : {Platform::kHkeyLocalMachine, Platform::kHkeyCurrentUser})
-      Platform::RegistryKey::DeleteTree(root, Key(), Platform::RegView::Default);
+      Platform::RegistryKey::DeleteTree(root, Key(), ProgramView());
     Platform::WriteEnvironmentVariable(u"ZT_FAKE_INSTALLER", u"");
     Install::TearDown();
   }
@@ -351,10 +351,12 @@ class Uninstall : public Install {
   std::u16string Key() const {
     return u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + Utf8ToUtf16(Id());
   }
+  // The registry view the program reads (the 32-bit one, also for a
+  // 64-bit build of the tests).
+  static Platform::RegView ProgramView() { return RedirectionGuard(ConfigEntry()).View(); }
   void Register(Platform::RegRoot root, const std::string& arguments) {
     Platform::RegistryKey key;
-    ASSERT_EQ(0u, Platform::RegistryKey::Create(root, Key(), Platform::RegAccess::ReadWrite,
-                                                Platform::RegView::Default, key));
+    ASSERT_EQ(0u, Platform::RegistryKey::Create(root, Key(), Platform::RegAccess::ReadWrite, ProgramView(), key));
     key.WriteString(u"UninstallString", u"\"" + FakeInstallerPath() + u"\" " + Utf8ToUtf16(arguments));
   }
 };
