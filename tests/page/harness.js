@@ -12,13 +12,24 @@ function tempDir(prefix) {
 }
 
 // Starts `program` with `args` (plus --no-browser and a machine of its
-// own); resolves with { child, address, origin, exited }.
-function startHost(program, args, extraEnv) {
-  const machine = tempDir('zentrovak-page-machine-');
+// own, which options.machine names and options.prepare(machine) may fill
+// first); resolves with { child, address, origin, exited, machine }. The
+// program's own folder is on its PATH (machine-reg beside it) and the
+// machine is also $ZENTROVAK_MACHINE, as the demo runs it.
+function startHost(program, args, extraEnv, options = {}) {
+  const machine = options.machine || tempDir('zentrovak-page-machine-');
+  if (options.prepare) options.prepare(machine);
   const runtime = tempDir('zentrovak-page-runtime-');
   const child = spawn(program, ['--machine', machine, '--no-browser', ...args], {
     cwd: machine,
-    env: { ...process.env, XDG_RUNTIME_DIR: runtime, XDG_DATA_HOME: path.join(machine, 'xdg'), ...extraEnv },
+    env: {
+      ...process.env,
+      XDG_RUNTIME_DIR: runtime,
+      XDG_DATA_HOME: path.join(machine, 'xdg'),
+      ZENTROVAK_MACHINE: machine,
+      PATH: `${path.dirname(program)}:${process.env.PATH}`,
+      ...extraEnv,
+    },
     stdio: ['ignore', 'pipe', 'inherit'],
   });
   const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
@@ -85,8 +96,8 @@ function withTimeout(promise, ms, what) {
 
 // Starts a host, a browser and one page loaded from the host's address.
 // close() ends all three.
-async function openHostPage(program, args, extraEnv) {
-  const host = await startHost(program, args, extraEnv);
+async function openHostPage(program, args, extraEnv, options) {
+  const host = await startHost(program, args, extraEnv, options);
   const chrome = await launchBrowser();
   const page = await chrome.context.newPage();
   await page.goto(host.address);
