@@ -4,6 +4,7 @@
 'use strict';
 const { spawn, execFileSync } = require('node:child_process');
 const fs = require('node:fs');
+const http = require('node:http');
 const path = require('node:path');
 const { tempDir } = require('./harness');
 
@@ -15,13 +16,16 @@ function machineReg(machine, ...args) {
   return execFileSync(path.join(buildDir, 'machine-reg'), ['--machine', machine, ...args], { encoding: 'utf8' });
 }
 
-// Resolves with { url, stop() }; stop() ends the server and waits for it.
-async function startDemoBank({ secondsPerPackage = 2 } = {}) {
+// Resolves with { url, requests(), stop() }: requests() lists the paths
+// asked for so far; stop() ends the server and waits for it.
+async function startDemoBank({ secondsPerPackage = 2, dieAfterConfiguration = false } = {}) {
   const dir = tempDir('zentrovak-demo-bank-');
   const portFile = path.join(dir, 'port');
+  const log = path.join(dir, 'requests');
   const server = spawn('python3', [path.join(root, 'demo', 'bank', 'serve'), '--port-file', portFile,
-                                   '--components', path.join(buildDir, 'demo', 'pe'),
-                                   '--seconds-per-package', String(secondsPerPackage)],
+                                   '--components', path.join(buildDir, 'demo', 'pe'), '--log', log,
+                                   '--seconds-per-package', String(secondsPerPackage),
+                                   ...(dieAfterConfiguration ? ['--die-after-configuration'] : [])],
                        { stdio: ['ignore', 'inherit', 'inherit'] });
   const exited = new Promise((resolve) => server.on('exit', resolve));
   for (let i = 0; !fs.existsSync(portFile); i++) {
@@ -31,6 +35,9 @@ async function startDemoBank({ secondsPerPackage = 2 } = {}) {
   const url = `http://127.0.0.1:${fs.readFileSync(portFile, 'utf8').trim()}`;
   return {
     url,
+    requests() {
+      return fs.existsSync(log) ? fs.readFileSync(log, 'utf8').split('\n').filter(Boolean).map((l) => l.split(' ')[1]) : [];
+    },
     async stop() {
       if (server.exitCode === null && server.signalCode === null) server.kill('SIGTERM');
       await exited;
@@ -58,4 +65,45 @@ function pointAt(machine, bankUrl) {
   machineReg(machine, 'add', SETTINGS, '/v', 'ProbeSite', '/d', `${bankUrl}/`, '/f');
 }
 
-module.exports = { startDemoBank, seedDemoMachine, pointAt, machineReg, SETTINGS };
+// A bank that serves only the given item configuration (and answers its
+// home page, the probe of the public site); resolves with { url, stop() }.
+async function startConfigServer(xml) {
+  const server = http.createServer((req, res) => {
+    if (req.url === '/download/itemV3.xml') {
+      res.writeHead(200, { 'Content-Type': 'text/xml; charset=utf-8' });
+      res.end(xml);
+    } else if (req.url === '/') {
+      res.writeHead(200, { 'Content-Type': 'text/html' });
+      res.end('<html></html>');
+    } else {
+      res.writeHead(404);
+      res.end();
+    }
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return {
+    url: `http://127.0.0.1:${server.address().port}`,
+    stop() {
+      server.closeAllConnections();
+      return new Promise((resolve) => server.close(resolve));
+    },
+  };
+}
+
+// The headless report of the program on machine: resolves with
+// { code, steps (the parsed JSON), stderr }.
+function runReport(machine, mode) {
+  return new Promise((resolve) => {
+    const child = spawn(process.env.PROGRAM, ['--machine', machine, mode, '--json'], {
+      cwd: machine,
+      env: { ...process.env, ZENTROVAK_MACHINE: machine, PATH: `${buildDir}:${process.env.PATH}` },
+    });
+    let stdout = '';
+    let stderr = '';
+    child.stdout.on('data', (d) => { stdout += d; });
+    child.stderr.on('data', (d) => { stderr += d; });
+    child.on('exit', (code) => resolve({ code, steps: stdout ? JSON.parse(stdout) : null, stdout, stderr }));
+  });
+}
+
+module.exports = { startDemoBank, seedDemoMachine, pointAt, machineReg, startConfigServer, runReport, SETTINGS };

@@ -17,6 +17,7 @@ function tempDir(prefix) {
 // program's own folder is on its PATH (machine-reg beside it) and the
 // machine is also $ZENTROVAK_MACHINE, as the demo runs it.
 function startHost(program, args, extraEnv, options = {}) {
+  const ownMachine = !options.machine;
   const machine = options.machine || tempDir('zentrovak-page-machine-');
   if (options.prepare) options.prepare(machine);
   const runtime = tempDir('zentrovak-page-runtime-');
@@ -54,7 +55,7 @@ function startHost(program, args, extraEnv, options = {}) {
     machine,
     cleanUp() {
       if (child.exitCode === null) child.kill('SIGKILL');
-      fs.rmSync(machine, { recursive: true, force: true });
+      if (ownMachine) fs.rmSync(machine, { recursive: true, force: true });
       fs.rmSync(runtime, { recursive: true, force: true });
     },
   }));
