@@ -95,11 +95,12 @@ function withTimeout(promise, ms, what) {
   return Promise.race([promise, expiry]).finally(() => clearTimeout(timer));
 }
 
-// Starts a host, a browser and one page loaded from the host's address.
-// close() ends all three.
-async function openHostPage(program, args, extraEnv, options) {
+// Starts a host, a browser (or takes options.chrome, a browser the caller
+// keeps) and one page loaded from the host's address. close() ends what it
+// started.
+async function openHostPage(program, args, extraEnv, options = {}) {
   const host = await startHost(program, args, extraEnv, options);
-  const chrome = await launchBrowser();
+  const chrome = options.chrome || await launchBrowser();
   const page = await chrome.context.newPage();
   await page.goto(host.address);
   await page.waitForFunction(() => document.readyState === 'complete');
@@ -108,7 +109,8 @@ async function openHostPage(program, args, extraEnv, options) {
     chrome,
     page,
     async close() {
-      await chrome.close();
+      if (options.chrome) await page.close();
+      else await chrome.close();
       host.cleanUp();
     },
   };

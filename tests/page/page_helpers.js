@@ -4,10 +4,11 @@
 const assert = require('node:assert/strict');
 const { openHostPage } = require('./harness');
 
-// Opens a host program's page with prepare(machine) run first; every
-// script error of the page is kept in `errors`. close() ends it all.
-async function openPage(program, { args = [], env = {}, prepare, machine } = {}) {
-  const opened = await openHostPage(program, args, env, { prepare, machine });
+// Opens a host program's page with prepare(machine) run first, in a browser
+// of its own or in `chrome`; every script error of the page is kept in
+// `errors`. close() ends what it started.
+async function openPage(program, { args = [], env = {}, prepare, machine, chrome } = {}) {
+  const opened = await openHostPage(program, args, env, { prepare, machine, chrome });
   const errors = [];
   opened.page.on('pageerror', (e) => errors.push(e.message));
   opened.errors = errors;
@@ -68,6 +69,13 @@ async function waitForBox(page, expected, timeout = 15000) {
     .some((b) => b.textContent === want), expected, { timeout });
 }
 
+// Clicks an element as a person does: first away any box of the program
+// that is in front of the page.
+async function press(page, selector) {
+  await boxes(page, { dismiss: true });
+  await page.click(selector);
+}
+
 function isVisible(page, selector) {
   return page.isVisible(selector);
 }
@@ -76,4 +84,5 @@ function assertNoScriptErrors(opened) {
   assert.deepEqual(opened.errors, [], 'the page had script errors');
 }
 
-module.exports = { openPage, row, text, waitForText, waitForPassEnd, boxes, waitForBox, isVisible, assertNoScriptErrors };
+module.exports = { openPage, row, text, waitForText, waitForPassEnd, boxes, waitForBox, press, isVisible,
+                   assertNoScriptErrors };

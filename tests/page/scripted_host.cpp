@@ -9,10 +9,12 @@
 //               announced by get_config ("status" stays with the host: it
 //               is what do_check of the item's number answers)
 //   "plugged":  "FT_1"   announced after the items, as the program does
+//   "keysIn":   ["096e0305", ...]   is_specific_key_insert answers true for these
 //   "install":  {"status": 0, "steps": 10, "stepMs": 100}
 //               do_install reports its download with setProgress, then the
 //               item answers the new status
 //   "silent":   true     every command, settings included, answers nothing
+//   "undefined": ["do_check", ...]   these commands answer nothing
 // Every command the page sends is appended to LOG as one JSON line
 // ["name", a1, a2, a3, a4]. Prints the start address and runs until the
 // page is gone.
@@ -49,6 +51,8 @@ json answers;
 json install;
 std::string plugged;
 bool silent = false;
+std::set<std::string> unanswered;
+std::set<std::string> keysIn;
 std::string logPath;
 // Changed by installs and repairs; guarded by mutex.
 std::mutex mutex;
@@ -131,7 +135,7 @@ Variant& Handle(Variant& result, UI::IBSDialog* dialog, const Variant& nameVaria
   const std::string name = Platform::Utf16ToUtf8(nameVariant.AsString());
   Log(name, a1, a2, a3, a4);
   result = Variant();
-  if (silent) return result;
+  if (silent || unanswered.count(name)) return result;
   static const std::set<std::string> kProgramCommands = {"save_settings", "load_settings", "messagebox", "log"};
   if (kProgramCommands.count(name)) return Commands::DispatchCommand(result, dialog, nameVariant, a1, a2, a3, a4);
   if (name == "get_config") {
@@ -139,6 +143,8 @@ Variant& Handle(Variant& result, UI::IBSDialog* dialog, const Variant& nameVaria
   } else if (name == "is_config_loaded" && !answers.contains(name)) {
     std::lock_guard<std::mutex> hold(mutex);
     result = Variant::Bool(configLoaded);
+  } else if (name == "is_specific_key_insert" && !answers.contains(name)) {
+    result = Variant::Bool(keysIn.count(Platform::Utf16ToUtf8(a1.AsString())) > 0);
   } else if (name == "do_install") {
     result = Install(a1);
   } else if (name == "do_check" || name == "do_fix") {
@@ -162,6 +168,8 @@ int main(int argc, char** argv) {
   install = script.value("install", json::object());
   plugged = script.value("plugged", std::string());
   silent = script.value("silent", false);
+  for (const auto& name : script.value("undefined", json::array())) unanswered.insert(name.get<std::string>());
+  for (const auto& id : script.value("keysIn", json::array())) keysIn.insert(id.get<std::string>());
   items = script.value("items", json::array());
   checks = script.value("checks", json::object());
   logPath = argv[argc - 1];
