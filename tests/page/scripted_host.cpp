@@ -39,6 +39,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "ui/posix/page_dialog.h"
+#include "test_host.h"
 
 using namespace Zentrovak;
 using nlohmann::json;
@@ -176,21 +177,5 @@ int main(int argc, char** argv) {
   App::SetSettingsRegistryKey(u"ZentrovakPageTests");
   Commands::RegisterApplicationCommands();
 
-  UI::BSDialogParams params;
-  params.size = UI::kBSDialogParamsSize;
-  params.autoSize = 1;
-  params.htmlResourceId = 129;
-  params.commandHandler = Handle;
-  auto dialog = std::make_shared<UI::Posix::CPageDialog>(params, UI::Posix::ResourcePageSource());
-  if (!dialog->Start()) return 1;
-  dialog->onPageGone = [] { Platform::PostQuit(0); };
-  UI::SetMainDialog(dialog.get());
-  std::printf("%s\n", dialog->StartAddress().c_str());
-  std::fflush(stdout);
-  App::ApplicationRunning() = true;
-  App::run_message_loop();
-  UI::SetMainDialog(nullptr);
-  dialog->AnnounceClose();
-  dialog->Close();
-  return 0;
+  return Testing::ServePagesUntilGone(Handle, UI::Posix::ResourcePageSource());
 }
