@@ -103,7 +103,7 @@ bool IsZero(const Variant& v) { return v.IsInt() && v.AsInt() == 0; }
 class Report {
  public:
   Report(ReportMode mode, bool asJson) : mode_(mode), json_(asJson) {
-    const json pass = json::parse(kPass);
+    const json pass = json::parse(Zentrovak::Report::kCheckPassJson);
     for (const json& c : pass.at("checks")) {
       PassCheck check;
       check.type = c.at("type").get<std::string>();
@@ -125,8 +125,6 @@ class Report {
   }
 
  private:
-  static constexpr const char* kPass = Zentrovak::Report::kCheckPassJson;
-
   Variant Command(const char16_t* name, const Variant& a1 = {}, const Variant& a2 = {}, const Variant& a3 = {}) {
     Variant result;
     Commands::DispatchCommand(result, &page_, Variant::String(name), a1, a2, a3, Variant());
@@ -145,7 +143,7 @@ class Report {
     if (!Truthy(Command(u"get_config"))) return CannotRun(NetworkFault("The item configuration could not be fetched."));
     items_ = page_.TakeItems(key_);
     CheckKeyInsert();
-    if (const auto known = keyEntries_.find(key_); known != keyEntries_.end()) {
+    if (keyEntries_.count(key_)) {
       for (const auto& [type, entry] : keyEntries_)
         if (items_.count(entry)) items_[entry].selected = type == key_;
       keyInserted_ = true;
@@ -195,9 +193,9 @@ class Report {
       if (item.IsKey()) {
         if (!withKey) break;
         if (!item.selected) {
-          const std::u16string saved =
-              Command(u"load_settings", Text("KeyType"), Text(key_)).AsString();
-          if (keyInserted_ || Platform::Utf16ToUtf8(saved) != item.Attr("type")) continue;
+          if (keyInserted_) continue;
+          const std::u16string saved = Command(u"load_settings", Text("KeyType"), Text(key_)).AsString();
+          if (Platform::Utf16ToUtf8(saved) != item.Attr("type")) continue;
           item.selected = true;
         }
       }
