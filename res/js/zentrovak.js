@@ -181,7 +181,8 @@ function add_row_button(row, id, label, onclick) {
     if (row.find(".span3").length) {
         return;
     }
-    var button = $("<span class=\"span3\"></span>");
+    /* unselectable: old IE's way of not selecting the label on a double click */
+    var button = $("<span class=\"span3\" unselectable=\"on\"></span>");
     button.attr("id", id).text(label).click(function () {
         onclick();
         return false;
