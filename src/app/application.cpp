@@ -6,6 +6,7 @@
 #include "app/crypto_tables.h"
 #include "app/debug_out.h"
 #include "app/headless_report.h"
+#include "app/root_confirmation.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
@@ -76,6 +77,7 @@ void ConnectEngine() {
   hooks.askYesNo = [](Platform::WindowHandle owner, uint32_t text, uint32_t title, uint32_t instruction, uint32_t yes,
                       uint32_t no) { return Commands::AskYesNo(owner, text, title, instruction, yes, no); };
   hooks.restartApplication = [] { restart_application(); };
+  Platform::SetRootAdditionConfirmation(AskToTrustRoot);
   hooks.computeInternetState = [](uint32_t publicSiteMs, uint32_t bankServerMs) {
     return Network::ComputeInternetState(publicSiteMs, bankServerMs);
   };

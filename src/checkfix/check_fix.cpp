@@ -4,8 +4,11 @@
 #include <mutex>
 #include <vector>
 
+#include "checkfix/cfca_item.h"
 #include "checkfix/com_item.h"
+#include "checkfix/compatibility_item.h"
 #include "checkfix/file_item.h"
+#include "checkfix/home_page_item.h"
 #include "checkfix/registry_item.h"
 
 namespace Zentrovak::Assistant {
@@ -56,6 +59,9 @@ CheckFixFactory::CheckFixFactory() : impl_(std::make_shared<Impl>()) {
   Register("registry", std::make_unique<CheckFixRegistry>());
   Register("clsid", std::make_unique<CheckFixCOM>());
   Register("file", std::make_unique<CheckFixFile>());
+  Register("cfca", std::make_unique<CheckFixCFCA>());
+  Register("iehomepage", std::make_unique<CheckFixIEHomepage>());
+  Register("compatibility", std::make_unique<CheckFixCompatibilityView>());
 }
 
 CheckFixFactory& CheckFixFactory::Instance() {

@@ -203,7 +203,9 @@ bool CheckIsAvailable(const UI::Variant& argument) {
 }
 
 int32_t CheckItemForThisSystem(ConfigItem& item) {
-  if (System::is_wow64_process()) return DetectItem(item, false);
+  // 64-bit Windows, asked as such: "under WOW64" means the same only for
+  // the 32-bit program.
+  if (System::is_64bit_windows()) return DetectItem(item, false);
   ConfigItem thisSystem;
   for (const ConfigEntry& entry : item.detect)
     if (GetAttr(entry.attributes, "bit") != "64") thisSystem.detect.push_back(entry);

@@ -105,11 +105,17 @@ RedirectionGuard::RedirectionGuard() {
 }
 
 RedirectionGuard::RedirectionGuard(const ConfigEntry& entry) {
-  if (GetAttr(entry.attributes, "bit") == "64" && System::is_wow64_process()) {
+  if (GetAttr(entry.attributes, "bit") != "64" || !System::is_64bit_windows()) return;
+  use64_ = true;
+  if (System::is_wow64_process()) {
     System::disable_wow64_redirection();
     disabled_ = true;
-    use64_ = true;
   }
+}
+
+Platform::RegView RedirectionGuard::View() const {
+  if (use64_) return Platform::RegView::Force64;
+  return System::is_64bit_process() ? Platform::RegView::Force32 : Platform::RegView::Default;
 }
 
 RedirectionGuard::~RedirectionGuard() {

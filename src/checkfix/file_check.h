@@ -31,8 +31,10 @@ bool FileExists(std::u16string_view path);
 bool VersionSatisfies(std::string_view requirement, uint32_t fileVersionMS, uint32_t fileVersionLS);
 
 // While it lives, WOW64 file-system redirection is off: always, or for an
-// entry only when the process runs under WOW64 and the entry's "bit" is
-// "64" (which also selects the 64-bit registry view).
+// entry only when the entry's "bit" is "64" on 64-bit Windows (which also
+// selects the 64-bit registry view). Every other entry uses the program's
+// own view, the 32-bit one: a 64-bit build of the same sources asks for it
+// explicitly, so that it reads what the product reads.
 class RedirectionGuard {
  public:
   RedirectionGuard();
@@ -42,7 +44,7 @@ class RedirectionGuard {
   RedirectionGuard& operator=(const RedirectionGuard&) = delete;
 
   bool Use64BitView() const { return use64_; }
-  Platform::RegView View() const { return use64_ ? Platform::RegView::Force64 : Platform::RegView::Default; }
+  Platform::RegView View() const;
 
  private:
   bool disabled_ = false;

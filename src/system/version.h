@@ -64,6 +64,10 @@ std::u16string get_iexplore_path();
 bool is_vista_or_later(uint32_t* major = nullptr, uint32_t* minor = nullptr, uint32_t* build = nullptr);
 bool is_64bit_windows();
 bool is_wow64_process();
+// This build of the program is a 64-bit process. The product is 32-bit;
+// the same sources are built for x86-64 only to be tested where 32-bit
+// code cannot run.
+constexpr bool is_64bit_process() { return sizeof(void*) == 8; }
 // File-system redirection of a WOW64 process; both answer 0 outside WOW64.
 // One process-wide saved slot.
 int32_t disable_wow64_redirection();

@@ -30,13 +30,15 @@ class ComItem : public testing::Test {
     Register(Testing::BuildTreePath("fixtures/pe/ver_1_2_0_0.dll"));
   }
   void TearDown() override {
-    RegistryKey::DeleteTree(Platform::kHkeyClassesRoot, u"CLSID\\" + clsid_, RegView::Default);
+    RegistryKey::DeleteTree(Platform::kHkeyClassesRoot, u"CLSID\\" + clsid_, Testing::ProgramRegistryView());
     RegistryKey::DeleteTree(Platform::kHkeyCurrentUser, kSettings + clsid_, RegView::Default);
   }
+  // Registered for 32-bit programs, as the bank's controls are: the view
+  // the program reads, whichever build of it runs the test.
   void Register(const std::u16string& server) {
     RegistryKey key;
     ASSERT_EQ(0u, RegistryKey::Create(Platform::kHkeyClassesRoot, u"CLSID\\" + clsid_ + u"\\InprocServer32",
-                                      RegAccess::ReadWrite, RegView::Default, key));
+                                      RegAccess::ReadWrite, Testing::ProgramRegistryView(), key));
     key.WriteString(u"", server);
   }
   void SetFlags(uint32_t flags) {

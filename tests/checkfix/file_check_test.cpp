@@ -7,9 +7,12 @@
 #include "platform/files.h"
 #include "support/fixture_paths.h"
 #include "support/test_support.h"
+#include "system/version.h"
 
 namespace Zentrovak::Assistant {
 namespace {
+
+using Platform::RegView;
 
 using Testing::BuildTreePath;
 
@@ -96,16 +99,25 @@ TEST_F(Digests, FileMatchesComparesDigestsWithoutCase) {
             FileMatches(EntryWith({{"md5", "900150983cd24fb0d6963f7d28e17f72"}, {"version", "1.0"}}), abc));
 }
 
-TEST(RedirectionGuard, OnlyA64BitEntryInAWow64ProcessUsesThe64BitView) {
-  ConfigEntry plain;
-  ConfigEntry wide = EntryWith({{"bit", "64"}});
-  RedirectionGuard forPlain(plain);
-  EXPECT_FALSE(forPlain.Use64BitView());
-  RedirectionGuard forWide(wide);
-  // The test machines (a fresh posix machine, the 32-bit Wine prefix) are
-  // 32-bit Windows.
-  EXPECT_FALSE(forWide.Use64BitView());
-  EXPECT_EQ(Platform::RegView::Default, forWide.View());
+TEST(RedirectionGuard, OnlyA64BitEntryOn64BitWindowsUsesThe64BitView) {
+  // The program's own view: the 32-bit one, asked for explicitly by a
+  // 64-bit build of the same sources.
+  const RegView own = System::is_64bit_process() ? RegView::Force32 : RegView::Default;
+  for (const int bits : {32, 64}) {
+    SCOPED_TRACE(bits);
+    Testing::WindowsOfBitness windows(bits);
+    // The Windows tests run in a 64-bit prefix; 32-bit Windows is the posix
+    // machine's case.
+    if (!windows.Holds()) continue;
+    ConfigEntry plain;
+    RedirectionGuard forPlain(plain);
+    EXPECT_FALSE(forPlain.Use64BitView());
+    EXPECT_EQ(own, forPlain.View());
+    ConfigEntry wide = EntryWith({{"bit", "64"}});
+    RedirectionGuard forWide(wide);
+    EXPECT_EQ(bits == 64, forWide.Use64BitView());
+    EXPECT_EQ(bits == 64 ? RegView::Force64 : own, forWide.View());
+  }
 }
 
 }  // namespace

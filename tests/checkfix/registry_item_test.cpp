@@ -188,10 +188,11 @@ TEST_F(RegistryItem, RootsAndPathsWithoutABackslash) {
   machine.text = "hklm\\" + Platform::Utf16ToUtf8(machinePath);
   EXPECT_EQ(Passed, registry_.FixEntry(machine));
   RegistryKey written;
-  EXPECT_EQ(0u, RegistryKey::Open(kHkeyLocalMachine, machinePath, RegAccess::Read, RegView::Default, written));
+  EXPECT_EQ(0u, RegistryKey::Open(kHkeyLocalMachine, machinePath, RegAccess::Read, Testing::ProgramRegistryView(),
+                                  written));
   written.Close();
   EXPECT_EQ(2u, RegistryKey::Open(kHkeyCurrentUser, machinePath, RegAccess::Read, RegView::Default, written));
-  RegistryKey::DeleteTree(kHkeyLocalMachine, Testing::TestRegistryPath(), RegView::Default);
+  RegistryKey::DeleteTree(kHkeyLocalMachine, Testing::TestRegistryPath(), Testing::ProgramRegistryView());
 }
 
 TEST_F(RegistryItem, RegistryToolsPolicyStopsTheCheckAndIsLiftedByTheRepair) {

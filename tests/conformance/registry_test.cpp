@@ -126,8 +126,11 @@ TEST_F(RegistryConformance, WrongTypesAndSmallBuffers) {
 }
 
 TEST_F(RegistryConformance, TextWithoutTerminatorGetsOne) {
-  const char16_t raw[] = {u'a', u'b'};
-  ASSERT_EQ(kErrorSuccess, key_.SetValue(u"Raw", RegType::kSz, raw, sizeof raw));
+  // The data given stops before the terminator, but the terminator is there
+  // in memory: Windows looks at the character after the data and adds it
+  // only when that one is NUL, so the buffer must own that character.
+  const char16_t raw[] = u"ab";
+  ASSERT_EQ(kErrorSuccess, key_.SetValue(u"Raw", RegType::kSz, raw, 2 * sizeof(char16_t)));
   uint32_t type = 0, size = 0;
   ASSERT_EQ(kErrorSuccess, key_.QueryValue(u"Raw", &type, nullptr, &size));
   EXPECT_EQ(6u, size);

@@ -2,10 +2,6 @@
 // on libcurl natively and on WinHTTP under Wine.
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -25,16 +21,6 @@ using namespace Testing;
 using Platform::Failed;
 using Platform::kEFail;
 using Platform::kSOk;
-
-// Wine's WinHTTP takes no proxy given to a request as an option.
-bool RunningUnderWine() {
-#ifdef _WIN32
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
 
 struct Notice {
   int32_t kind;
@@ -367,7 +353,8 @@ TEST_F(HttpAgentTest, AutomaticConfigurationScriptIsFollowed) {
   ConnectionSettingsOverride settings(ConnectionSettingsOverride::Blob(4, "", "", script));
   AssistantHttp agent;
   EXPECT_EQ(Platform::Utf8ToUtf16(script), agent.Snapshot().autoConfigUrl);
-  if (RunningUnderWine()) GTEST_SKIP() << "Wine evaluates the script but ignores a request's proxy option";
+  if (Zentrovak::Testing::RunningUnderWine())
+    GTEST_SKIP() << "Wine evaluates the script but ignores a request's proxy option";
   std::string body;
   EXPECT_EQ(kSOk, agent.Get(u"http://pac.invalid/through", {}, body));
   EXPECT_EQ("proxied http://pac.invalid/through", body);

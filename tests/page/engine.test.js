@@ -6,7 +6,7 @@
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const http = require('node:http');
-const { openHostPage, withTimeout } = require('./harness');
+const { openHostPage, asyncCommand: runAsync } = require('./harness');
 const { pointAt } = require('./demo_bank');
 
 const SETTINGS = 'HKCU\\Software\\Zentrovak\\NetBankAssistant\\Settings';
@@ -53,11 +53,8 @@ after(async () => {
   }
 });
 
-// Runs a command through asyncallc and resolves with its callback's value.
 function asyncCommand(name, arg) {
-  return withTimeout(page.evaluate(([n, a]) => new Promise((resolve) => {
-    window.external.asyncallc(function (result) { resolve(result); }, n, a, undefined, undefined, undefined);
-  }), [name, arg]), 20000, name + ' did not call back');
+  return runAsync(page, name, arg);
 }
 
 test('get_config announces every item of the served configuration to the page', async () => {

@@ -95,6 +95,14 @@ function withTimeout(promise, ms, what) {
   return Promise.race([promise, expiry]).finally(() => clearTimeout(timer));
 }
 
+// Runs a command through the page's asyncallc and resolves with the value
+// its callback receives.
+function asyncCommand(page, name, arg) {
+  return withTimeout(page.evaluate(([n, a]) => new Promise((resolve) => {
+    window.external.asyncallc(function (result) { resolve(result); }, n, a, undefined, undefined, undefined);
+  }), [name, arg]), 20000, name + ' did not call back');
+}
+
 // Starts a host, a browser (or takes options.chrome, a browser the caller
 // keeps) and one page loaded from the host's address. close() ends what it
 // started.
@@ -116,4 +124,4 @@ async function openHostPage(program, args, extraEnv, options = {}) {
   };
 }
 
-module.exports = { startHost, launchBrowser, openHostPage, screenshotPath, tempDir, withTimeout };
+module.exports = { startHost, launchBrowser, openHostPage, screenshotPath, tempDir, withTimeout, asyncCommand };

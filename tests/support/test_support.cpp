@@ -10,8 +10,11 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "system/version.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -147,6 +150,43 @@ void KillRole(RoleChild& child) {
 }
 #endif
 
+bool RunningUnderWine() {
+#ifdef _WIN32
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
 std::u16string TestRegistryPath() { return u"Software\\ZentrovakTests\\" + RunTag(); }
+std::u16string TestRunTag() { return RunTag(); }
+
+namespace {
+constexpr char16_t kEnvironmentKey[] = u"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+}  // namespace
+
+Platform::RegView ProgramRegistryView() {
+  return System::is_64bit_process() ? Platform::RegView::Force32 : Platform::RegView::Default;
+}
+
+WindowsOfBitness::WindowsOfBitness(int bits) {
+#ifndef _WIN32
+  Platform::RegistryKey key;
+  if (Platform::RegistryKey::Create(Platform::kHkeyLocalMachine, kEnvironmentKey, Platform::RegAccess::ReadWrite,
+                                    Platform::RegView::Force64, key) == 0)
+    key.WriteString(u"PROCESSOR_ARCHITECTURE", bits == 64 ? u"AMD64" : u"x86");
+#endif
+  holds_ = System::is_64bit_windows() == (bits == 64);
+}
+
+WindowsOfBitness::~WindowsOfBitness() {
+#ifndef _WIN32
+  Platform::RegistryKey key;
+  if (Platform::RegistryKey::Open(Platform::kHkeyLocalMachine, kEnvironmentKey, Platform::RegAccess::ReadWrite,
+                                  Platform::RegView::Force64, key) == 0)
+    key.DeleteValue(u"PROCESSOR_ARCHITECTURE");
+#endif
+}
 
 }  // namespace Zentrovak::Testing

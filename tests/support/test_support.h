@@ -2,6 +2,8 @@
 #pragma once
 #include <string>
 
+#include "platform/registry.h"
+
 namespace Zentrovak::Testing {
 
 // posix: a fresh machine directory under the system's temporary folder,
@@ -16,9 +18,35 @@ std::string TestMachineDirectory();
 // A new empty folder, as a Windows path, under %TEMP% of the machine.
 std::u16string NewTempFolder();
 
+// True when the Windows program runs under Wine, whose services differ from
+// Windows' in the ways tests name when they skip.
+bool RunningUnderWine();
+
 // A registry path under HKEY_CURRENT_USER unique to this run; removed at
-// the end of the program.
+// the end of the program. Its last part is the run's tag.
 std::u16string TestRegistryPath();
+std::u16string TestRunTag();
+
+// The Windows a test runs against, 32-bit or 64-bit. posix: the test
+// machine is made that Windows (its registry's PROCESSOR_ARCHITECTURE) and
+// made 32-bit again when the object goes. win32: the running Windows is
+// what the run gives; Holds() says whether it is the one asked for, and a
+// test that needs the other says so and skips (the posix run covers it).
+class WindowsOfBitness {
+ public:
+  explicit WindowsOfBitness(int bits);
+  ~WindowsOfBitness();
+  WindowsOfBitness(const WindowsOfBitness&) = delete;
+  WindowsOfBitness& operator=(const WindowsOfBitness&) = delete;
+  bool Holds() const { return holds_; }
+
+ private:
+  bool holds_ = false;
+};
+
+// The registry view the program reads ordinary entries through: the 32-bit
+// one, which a 64-bit build of the tests names explicitly.
+Platform::RegView ProgramRegistryView();
 
 // Child roles: a test starts a copy of its own program with
 // ZENTROVAK_TEST_ROLE=<name> and the copy runs the role instead of the tests.

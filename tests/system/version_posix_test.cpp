@@ -18,9 +18,10 @@ constexpr char16_t kCurrentVersion[] = u"Software\\Microsoft\\Windows NT\\Curren
 constexpr char16_t kEnvironment[] = u"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 constexpr char16_t kProductOptions[] = u"SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
 
+// The machine describes itself in its own (64-bit) view.
 RegistryKey MachineKey(const char16_t* path) {
   RegistryKey key;
-  EXPECT_EQ(0u, RegistryKey::Create(kHkeyLocalMachine, path, RegAccess::ReadWrite, RegView::Default, key));
+  EXPECT_EQ(0u, RegistryKey::Create(kHkeyLocalMachine, path, RegAccess::ReadWrite, RegView::Force64, key));
   return key;
 }
 
@@ -30,7 +31,7 @@ class MachineIdentity : public testing::Test {
     for (const char16_t* path : {kCurrentVersion, kEnvironment, kProductOptions,
                                  u"SOFTWARE\\Microsoft\\Internet Explorer",
                                  u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\IEXPLORE.EXE"})
-      RegistryKey::DeleteTree(kHkeyLocalMachine, path, RegView::Default);
+      RegistryKey::DeleteTree(kHkeyLocalMachine, path, RegView::Force64);
   }
 };
 

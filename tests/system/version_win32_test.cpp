@@ -1,5 +1,5 @@
 // Version detection against a real system (the Wine prefix stands for a
-// 32-bit Windows 7), and the PE reader against the system's own reader.
+// 64-bit Windows 7), and the PE reader against the system's own reader.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,7 +11,9 @@
 namespace Zentrovak::System {
 namespace {
 
-TEST(VersionOnWindows, TheRunningSystemIsNamedAnd32Bit) {
+// The Windows tests run in a 64-bit prefix: the PE32 build under WOW64, or
+// the x86-64 build natively where the machine cannot run 32-bit code.
+TEST(VersionOnWindows, TheRunningSystemIsNamedAnd64Bit) {
   const OsVersionFacts facts = gather_os_version_facts();
   EXPECT_TRUE(facts.versionQueryOk);
   EXPECT_TRUE(facts.kernelVersionOk);
@@ -19,10 +21,12 @@ TEST(VersionOnWindows, TheRunningSystemIsNamedAnd32Bit) {
   const std::u16string name = get_os_display_name();
   EXPECT_EQ(0u, name.rfind(u"Microsoft ", 0));
   EXPECT_NE(std::u16string::npos, name.find(u" (build "));
-  EXPECT_FALSE(is_64bit_windows());
-  EXPECT_FALSE(is_wow64_process());
-  EXPECT_EQ(0, disable_wow64_redirection());
-  EXPECT_EQ(0, revert_wow64_redirection());
+  EXPECT_TRUE(is_64bit_windows());
+  const bool wow64 = !is_64bit_process();
+  EXPECT_EQ(wow64, is_wow64_process());
+  // Outside WOW64 both answer 0; under it, the system call's success.
+  EXPECT_EQ(wow64 ? 1 : 0, disable_wow64_redirection());
+  EXPECT_EQ(wow64 ? 1 : 0, revert_wow64_redirection());
   uint32_t major = 0;
   EXPECT_TRUE(is_vista_or_later(&major));
   EXPECT_GE(major, 6u);

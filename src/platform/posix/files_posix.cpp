@@ -16,6 +16,7 @@
 
 #include "platform/files.h"
 #include "platform/posix/host_paths.h"
+#include "platform/posix/wow64_views.h"
 #include "platform/posix/machine.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -92,6 +93,11 @@ HostPath ToHostPath(std::u16string_view windowsPath) {
       parts.push_back(std::move(part));
     }
     start = end + 1;
+  }
+  if (drive == u'C' && Posix::ThreadFileRedirectionEnabled()) {
+    std::vector<std::u16string> redirected = parts;
+    RedirectTo32BitFolder(redirected);
+    if (redirected != parts && MachineIs64BitWindows()) parts = std::move(redirected);
   }
   std::string host = base;
   bool parentExists = true;

@@ -13,6 +13,7 @@
 
 #include "platform/debug_output.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/wow64_views.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -218,13 +219,21 @@ bool KeyExists(sqlite3* db, int64_t id) {
   return s.Step() == SQLITE_ROW;
 }
 
-Win32Error ResolvePath(RegRoot root, std::u16string_view subkey, std::vector<std::u16string>& parts,
+// Called before the store's lock is taken: the machine's architecture is
+// itself read from the registry.
+Win32Error ResolvePath(RegRoot root, std::u16string_view subkey, RegView view, std::vector<std::u16string>& parts,
                        int64_t& rootId) {
   const auto mapping = MapRoot(root);
   if (!mapping) return kErrorInvalidHandle;
   rootId = mapping->rootId;
   if (Win32Error e = SplitPath(mapping->prefix, parts)) return e;
-  return SplitPath(subkey, parts);
+  if (Win32Error e = SplitPath(subkey, parts)) return e;
+  if (rootId == kLocalMachineId && view != RegView::Force64) {
+    std::vector<std::u16string> redirected = parts;
+    Posix::RedirectTo32BitView(redirected);
+    if (redirected != parts && Posix::MachineIs64BitWindows()) parts = std::move(redirected);
+  }
+  return kErrorSuccess;
 }
 
 void DeleteKeyRows(sqlite3* db, int64_t id) {
@@ -255,12 +264,12 @@ RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;
 bool RegistryKey::IsOpen() const { return key_ != nullptr; }
 void RegistryKey::Close() { key_.reset(); }
 
-Win32Error RegistryKey::Open(RegRoot root, std::u16string_view subkey, RegAccess access, RegView,
+Win32Error RegistryKey::Open(RegRoot root, std::u16string_view subkey, RegAccess access, RegView view,
                              RegistryKey& out) {
   out.Close();
   std::vector<std::u16string> parts;
   int64_t id = 0;
-  if (Win32Error e = ResolvePath(root, subkey, parts, id)) return e;
+  if (Win32Error e = ResolvePath(root, subkey, view, parts, id)) return e;
   auto& store = RegistryStore::Instance();
   std::lock_guard<std::mutex> lock(store.Mutex());
   sqlite3* db = store.Db();
@@ -276,12 +285,12 @@ Win32Error RegistryKey::Open(RegRoot root, std::u16string_view subkey, RegAccess
   return kErrorSuccess;
 }
 
-Win32Error RegistryKey::Create(RegRoot root, std::u16string_view subkey, RegAccess access, RegView,
+Win32Error RegistryKey::Create(RegRoot root, std::u16string_view subkey, RegAccess access, RegView view,
                                RegistryKey& out, bool* created) {
   out.Close();
   std::vector<std::u16string> parts;
   int64_t id = 0;
-  if (Win32Error e = ResolvePath(root, subkey, parts, id)) return e;
+  if (Win32Error e = ResolvePath(root, subkey, view, parts, id)) return e;
   auto& store = RegistryStore::Instance();
   std::lock_guard<std::mutex> lock(store.Mutex());
   sqlite3* db = store.Db();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/posix/host_paths.h"
+#include "platform/posix/wow64_views.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "system/version.h"
@@ -30,9 +31,11 @@ constexpr char16_t kCurrentVersionKey[] = u"Software\\Microsoft\\Windows NT\\Cur
 constexpr char16_t kProductOptionsKey[] = u"SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
 constexpr char16_t kEnvironmentKey[] = u"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
+// The machine's description is read from its own (64-bit) view: the copy
+// Windows keeps for 32-bit programs is not kept on this machine.
 bool OpenMachineKey(std::u16string_view path, RegistryKey& key) {
   return RegistryKey::Open(Platform::kHkeyLocalMachine, path, Platform::RegAccess::Read,
-                           Platform::RegView::Default, key) == 0;
+                           Platform::RegView::Force64, key) == 0;
 }
 
 std::u16string ReadText(const RegistryKey& key, std::u16string_view name) {
@@ -180,9 +183,18 @@ bool is_64bit_windows() {
 
 bool is_wow64_process() { return is_64bit_windows(); }
 
-// The machine's file system has no redirected folders.
-int32_t disable_wow64_redirection() { return 0; }
-int32_t revert_wow64_redirection() { return 0; }
+// On a 64-bit machine the program's System32 is SysWOW64 until it turns the
+// redirection off for its thread, as Windows does for a 32-bit process.
+int32_t disable_wow64_redirection() {
+  if (!is_wow64_process()) return 0;
+  Platform::Posix::SetThreadFileRedirection(false);
+  return 1;
+}
+int32_t revert_wow64_redirection() {
+  if (!is_wow64_process()) return 0;
+  Platform::Posix::SetThreadFileRedirection(true);
+  return 1;
+}
 
 namespace {
 bool ReadAt(void* context, uint64_t offset, void* buffer, uint32_t size) {
