@@ -66,6 +66,7 @@ test('a full pass shows the seeded faults as the report does; one click repairs 
   assertSameAsReport(found, before.steps);
   assert.deepEqual(found.home_page, { name: 'IE首页锁定', state: '已锁定', style: 'wrong', button: '解锁', shown: true });
   assert.deepEqual(found.connection, { name: '网络连接', state: '已联网', style: 'right', button: null, shown: true });
+  assert.deepEqual(found.cfca, { name: 'CFCA根证书', state: '异常', style: 'wrong', button: '导入', shown: true });
   assert.deepEqual([found[0].state, found[0].button], ['未安装', '安装']);
   assert.deepEqual([found[1].state, found[1].button, found[1].style], ['已安装最新版本', null, 'right']);
   assert.deepEqual([found[2].state, found[2].button], ['有升级', '升级']);
@@ -74,13 +75,21 @@ test('a full pass shows the seeded faults as the report does; one click repairs 
   assert.equal((await row(page, 'item_sysversion')).state, 'Windows 7');
   assert.equal((await row(page, 'item_ieversion')).state, 'IE 8');
 
+  // The roots' import asks first: the person says yes.
+  const questions = [];
+  page.on('dialog', (dialog) => {
+    questions.push(dialog.message());
+    dialog.accept();
+  });
   await page.click('#fixall');
   await waitForText(page, 'info', '修复完成', 60000);
+  assert.ok(questions.length >= 1 && questions.every((q) => /您想安装此证书吗/.test(q)), questions.join('\n'));
   await page.click('#check');
   await waitForPassEnd(page);
   await page.screenshot({ path: screenshotPath('check-tab-after-repair') });
   const repaired = await checkTab(page);
   assert.deepEqual(repaired.home_page, { name: 'IE首页锁定', state: '未锁定', style: 'right', button: null, shown: true });
+  assert.deepEqual(repaired.cfca, { name: 'CFCA根证书', state: '正常', style: 'right', button: null, shown: true });
   assertNoScriptErrors(opened);
   await page.click('#ui_quit');
   await withTimeout(opened.host.exited, 15000, 'the program did not end');

@@ -90,14 +90,15 @@ async function startConfigServer(xml) {
   };
 }
 
-// The headless report of the program on machine: resolves with
-// { code, steps (the parsed JSON), stderr }.
-function runReport(machine, mode) {
+// The headless report of the program on machine, `answer` given to every
+// question it asks: resolves with { code, steps (the parsed JSON), stderr }.
+function runReport(machine, mode, answer = 'y') {
   return new Promise((resolve) => {
     const child = spawn(process.env.PROGRAM, ['--machine', machine, mode, '--json'], {
       cwd: machine,
       env: { ...process.env, ZENTROVAK_MACHINE: machine, PATH: `${buildDir}:${process.env.PATH}` },
     });
+    child.stdin.end(`${answer}\n`.repeat(20));
     let stdout = '';
     let stderr = '';
     child.stdout.on('data', (d) => { stdout += d; });
