@@ -3,7 +3,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps build build-linux build-win32 build-win64 check check-linux check-windows check-win32 demo bench clean
+.PHONY: all deps build build-linux build-win32 build-win64 check check-linux check-windows check-win32 demo demo-check bench clean
 
 # Which Windows test run `make check` does (scripts/windows-tests-mode):
 # pe32-wow64 runs the PE32 test programs under WOW64 in a 64-bit Wine prefix;
@@ -72,8 +72,15 @@ check: deps
 	$(MAKE) check-linux
 	$(MAKE) check-windows
 
-demo: deps build-linux  # make demo ARGS=--no-browser prints the address instead
-	./scripts/demo $(ARGS)
+# make demo ARGS=--no-browser prints the address instead; RESET=1 seeds the
+# demo machine again from the same faults.
+demo: deps build-linux
+	RESET=$(RESET) ./scripts/demo $(ARGS)
+
+# The headless report on a freshly seeded demo machine: the faults, the
+# repair, the clean pass.
+demo-check: deps build-linux
+	./scripts/demo --report
 
 bench: deps build-linux
 	cd build/linux && ctest -L bench --output-on-failure

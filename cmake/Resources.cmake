@@ -71,10 +71,25 @@ add_custom_command(
   COMMENT "Writing the page variants"
   VERBATIM)
 
+# The check pass is described once (res/check_pass.json): the build writes it
+# into the page script and into a header for the headless report.
+set(RES_PAGE_SCRIPT ${RES_GEN_DIR}/js/zentrovak.js)
+set(RES_CHECK_PASS_HEADER ${CMAKE_BINARY_DIR}/generated/check_pass_data.h)
+add_custom_command(
+  OUTPUT ${RES_PAGE_SCRIPT} ${RES_CHECK_PASS_HEADER}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${RES_GEN_DIR}/js
+  COMMAND ${CMAKE_COMMAND} -DPASS=${RES_SOURCE_DIR}/check_pass.json -DSCRIPT=${RES_SOURCE_DIR}/js/zentrovak.js
+          -DSCRIPT_OUT=${RES_PAGE_SCRIPT} -DHEADER_OUT=${RES_CHECK_PASS_HEADER}
+          -P ${CMAKE_CURRENT_LIST_DIR}/CheckPass.cmake
+  DEPENDS ${RES_SOURCE_DIR}/check_pass.json ${RES_SOURCE_DIR}/js/zentrovak.js ${CMAKE_CURRENT_LIST_DIR}/CheckPass.cmake
+  COMMENT "Writing the check pass into the page script"
+  VERBATIM)
+target_sources(assistant_core PRIVATE ${RES_CHECK_PASS_HEADER})
+
 # Our page scripts run in Internet Explorer's engine: the build stops when
 # one of them is not plain ES3.
 find_program(RES_NODE node REQUIRED)
-set(page_scripts ${RES_SOURCE_DIR}/js/main.js ${RES_SOURCE_DIR}/js/zentrovak.js ${RES_SOURCE_DIR}/js/ie6png.js)
+set(page_scripts ${RES_SOURCE_DIR}/js/main.js ${RES_PAGE_SCRIPT} ${RES_SOURCE_DIR}/js/ie6png.js)
 set(RES_SCRIPTS_CHECKED ${RES_GEN_DIR}/page-scripts.checked)
 add_custom_command(
   OUTPUT ${RES_SCRIPTS_CHECKED}
@@ -92,7 +107,7 @@ endforeach()
 list(APPEND RES_ENTRIES
   "CSS|CSS.CSS|${RES_SOURCE_DIR}/css/css.css"
   "JS|MAIN.JS|${RES_SOURCE_DIR}/js/main.js"
-  "JS|ZENTROVAK.JS|${RES_SOURCE_DIR}/js/zentrovak.js"
+  "JS|ZENTROVAK.JS|${RES_PAGE_SCRIPT}"
   "JS|IE6PNG.JS|${RES_SOURCE_DIR}/js/ie6png.js"
   "JS|JQUERY-1.8.3.MIN.JS|${RES_JQUERY_FILE}"
   "JS|JQUERY.JSON.JS|${RES_JQUERY_JSON_FILE}")

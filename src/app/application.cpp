@@ -1,8 +1,11 @@
 #include "app/application.h"
 
+#include <cstdio>
+
 #include "app/assistant_app.h"
 #include "app/crypto_tables.h"
 #include "app/debug_out.h"
+#include "app/headless_report.h"
 #include "app/root_confirmation.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
@@ -119,11 +122,17 @@ int RunApplication() {
   if (!PageModeFromArguments(SplitCommandLine(Platform::ProcessCommandLine()), pageMode)) return 0;
   SetPageMode(pageMode);
 
+  const Platform::PlatformOptions& options = Platform::CurrentPlatformOptions();
+  const bool headless = options.check || options.fix;
   bool comEntered = false;
   if (Platform::Failed(PrepareProcess(kSingleInstanceName, comEntered))) {
     // Another instance runs (or the process could not be prepared): end
     // silently. The mutex may have been taken before a later step failed.
     release_single_instance();
+    if (headless) {
+      std::fprintf(stderr, "The assistant is already running; the report needs the machine to itself.\n");
+      return 2;
+    }
     return 0;
   }
   Ukey::PrepareKeyBindings();
@@ -134,6 +143,13 @@ int RunApplication() {
   Assistant::RegisterEngineCommands();
   Network::RegisterNetworkCommands();
   ConnectEngine();
+
+  if (headless) {
+    const int code = RunHeadlessReport(options.fix ? ReportMode::Fix : ReportMode::Check, options.json);
+    Ukey::UnregisterDeviceChangeHandler();
+    CleanupProcess(comEntered);
+    return code;
+  }
 
   ApplicationRunning() = true;
   const UI::BSDialogParams params = DialogParams(pageMode);

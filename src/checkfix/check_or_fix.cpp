@@ -57,7 +57,8 @@ bool AntivirusTest() {
 
 bool LevelCheck(CheckMode mode, ItemConfiguration& model) {
   EngineHooks& h = Hooks();
-  if (mode == CheckMode::Check) return h.zonesAtRecommendedLevels();
+  if (mode == CheckMode::Check) return h.zonesAtRecommendedLevels && h.zonesAtRecommendedLevels();
+  if (!h.resetZoneLevels) return false;
   const ZoneResetOutcome outcome = h.resetZoneLevels();
   // A zone's template can undo registry settings: put them right again.
   if (outcome.anyReset) {
@@ -182,6 +183,23 @@ UI::Variant CheckOrFix(const UI::Variant& argument, CheckMode mode) {
   const std::string name = Platform::Utf16ToUtf8(argument.AsString());
   if (ConfigGroup* group = model->FindGroup(name)) return UI::Variant::Bool(RunGroup(*group, mode));
   return UI::Variant::Bool(RunBuiltIn(name, mode, *model));
+}
+
+bool CheckIsAvailable(const UI::Variant& argument) {
+  const std::shared_ptr<ItemConfiguration> model = CurrentConfiguration();
+  if (argument.IsInt()) {
+    ConfigItem* item = model->ItemAt(App::TheApp().PageItemPosition(argument.AsInt()));
+    if (!item) return false;
+    for (const ConfigEntry& entry : item->detect)
+      if (!FindCheckFix(GetAttr(entry.attributes, "dtype"))) return false;
+    return true;
+  }
+  if (!argument.IsString()) return false;
+  const std::string name = Platform::Utf16ToUtf8(argument.AsString());
+  if (const ConfigGroup* group = model->FindGroup(name)) return FindCheckFix(group->type) != nullptr;
+  if (name == "level") return static_cast<bool>(Hooks().zonesAtRecommendedLevels);
+  if (name == "connection") return static_cast<bool>(Hooks().computeInternetState);
+  return true;
 }
 
 int32_t CheckItemForThisSystem(ConfigItem& item) {

@@ -17,6 +17,13 @@ enum class CheckMode : int32_t { Fix = 0, Check = 1 };
 // installed; any other argument answers nothing.
 UI::Variant CheckOrFix(const UI::Variant& argument, CheckMode mode);
 
+// Whether the program has what CheckOrFix needs to check this argument: the
+// check-fix class of a configured group or of every detect entry of an
+// item, or the facility behind a built-in check. A check without it answers
+// as an unavailable facility does ("not passed"), which says nothing about
+// the machine.
+bool CheckIsAvailable(const UI::Variant& argument);
+
 // DetectItem without stopping, leaving out 64-bit-only detect entries on
 // 32-bit Windows.
 int32_t CheckItemForThisSystem(ConfigItem& item);

@@ -13,8 +13,10 @@ EngineHooks Defaults() {
   h.repairDisabledItem = [](ConfigItem&) {};
   h.runApplicationUpdate = [](Network::DownloadCallback, int32_t) { return false; };
   h.restartApplication = [] { App::restart_application(); };
-  h.zonesAtRecommendedLevels = [] { return false; };
-  h.resetZoneLevels = [] { return ZoneResetOutcome{false, true}; };
+  // Absent until browser maintenance is built: the "level" check then
+  // answers "not passed" and its repair fails.
+  h.zonesAtRecommendedLevels = nullptr;
+  h.resetZoneLevels = nullptr;
   h.clearSslStateAll = [] {};
   h.clearBrowserCache = [](uint32_t) {};
   h.isProxyConfigured = [] { return 0; };

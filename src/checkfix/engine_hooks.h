@@ -39,7 +39,8 @@ struct EngineHooks {
   std::function<bool(Network::DownloadCallback progress, int32_t parameter)> runApplicationUpdate;
   std::function<void()> restartApplication;
 
-  // Built-in checks. An empty optional is a query that failed.
+  // Built-in checks. An empty optional is a query that failed; an absent
+  // zone hook is a facility the program does not have.
   std::function<bool()> zonesAtRecommendedLevels;
   std::function<ZoneResetOutcome()> resetZoneLevels;
   std::function<void()> clearSslStateAll;

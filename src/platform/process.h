@@ -10,6 +10,7 @@ struct PlatformOptions {
   std::string machineDirectory;  // --machine DIR
   bool noBrowser = false;        // --no-browser
   bool check = false;            // --check
+  bool fix = false;              // --fix
   bool json = false;             // --json
 };
 

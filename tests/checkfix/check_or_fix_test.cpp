@@ -194,6 +194,37 @@ TEST_F(CheckOrFixTest, ResettingZonesRerunsTheRegistryGroup) {
   EXPECT_TRUE(rerun->calls.empty());  // nothing was reset
 }
 
+TEST_F(CheckOrFixTest, AChecksAvailabilityIsWhetherTheProgramHasWhatItNeeds) {
+  model_->groups.push_back(ConfigGroup{"scripted", {EntryOf("good")}});
+  model_->groups.push_back(ConfigGroup{"nobody-handles-this", {EntryOf("x")}});
+  ConfigItem known, unknown;
+  known.detect = {EntryOf("a", {{"dtype", "scripted"}}), EntryOf("b", {{"dtype", "registry"}})};
+  unknown.detect = {EntryOf("a", {{"dtype", "scripted"}}), EntryOf("b", {{"dtype", "nobody-handles-this"}})};
+  model_->items = {known, unknown};
+  App::TheApp().SetPageItemPosition(0, 0);
+  App::TheApp().SetPageItemPosition(1, 1);
+  const struct {
+    Variant argument;
+    bool available;
+  } cases[] = {
+      {Variant::String(u"scripted"), true},
+      {Variant::String(u"nobody-handles-this"), false},
+      {Variant::String(u"level"), false},  // no browser maintenance yet
+      {Variant::String(u"home_page"), true},
+      {Variant::String(u"dns"), true},  // no group: the configuration's own answer
+      {Variant::Int(0), true},
+      {Variant::Int(1), false},
+      {Variant::Int(7), true},  // never announced: the first item
+      {Variant::Bool(true), false},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(cases[i].available, CheckIsAvailable(cases[i].argument)) << "case " << i;
+  EXPECT_EQ(Variant::Bool(false), Check(u"level"));
+  EXPECT_EQ(Variant::Bool(false), Fix(u"level"));
+  Hooks().zonesAtRecommendedLevels = [] { return true; };
+  EXPECT_TRUE(CheckIsAvailable(Variant::String(u"level")));
+}
+
 class HomePage : public CheckOrFixTest {
  protected:
   void TearDown() override {

@@ -25,6 +25,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "ui/posix/page_dialog.h"
+#include "test_host.h"
 
 using namespace Zentrovak;
 using UI::Variant;
@@ -110,24 +111,8 @@ int main(int argc, char** argv) {
                                              u"发现更新", u"立即更新", u"稍后更新"));
   });
 
-  UI::BSDialogParams params;
-  params.size = UI::kBSDialogParamsSize;
-  params.autoSize = 1;
-  params.htmlResourceId = 129;
-  params.commandHandler = Commands::DispatchCommand;
   UI::Posix::PageSource source;
   source.html = [](uint32_t id) { return Load(std::to_string(id) + ".htm", "text/html; charset=utf-8"); };
   source.file = [](std::string_view name) { return Load(std::string(name), MimeOf(std::string(name))); };
-  auto dialog = std::make_shared<UI::Posix::CPageDialog>(params, source);
-  if (!dialog->Start()) return 1;
-  dialog->onPageGone = [] { Platform::PostQuit(0); };
-  UI::SetMainDialog(dialog.get());
-  std::printf("%s\n", dialog->StartAddress().c_str());
-  std::fflush(stdout);
-  App::ApplicationRunning() = true;
-  App::run_message_loop();
-  UI::SetMainDialog(nullptr);
-  dialog->AnnounceClose();
-  dialog->Close();
-  return 0;
+  return Testing::ServePagesUntilGone(Commands::DispatchCommand, source);
 }

@@ -10,6 +10,7 @@ const fs = require('node:fs');
 const http = require('node:http');
 const { execFileSync } = require('node:child_process');
 const { openHostPage, asyncCommand, screenshotPath } = require('./harness');
+const { pointAt } = require('./demo_bank');
 
 const POLICY = 'Software\\Policies\\Microsoft\\Internet Explorer\\Control Panel';
 const LIST_KEY = 'Software\\Microsoft\\Internet Explorer\\BrowserEmulation\\ClearableListData';
@@ -52,10 +53,12 @@ before(async () => {
     res.end(req.url === '/download/itemV3.xml' ? CONFIG : '');
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  opened = await openHostPage(process.env.PROGRAM, [], {});
+  // The page fetches the configuration itself when it loads; on this first
+  // start it then shows its wizard and checks nothing.
+  const bank = `http://127.0.0.1:${server.address().port}`;
+  opened = await openHostPage(process.env.PROGRAM, [], {}, { prepare: (m) => pointAt(m, bank) });
   page = opened.page;
-  const url = `http://127.0.0.1:${server.address().port}/download/itemV3.xml`;
-  await page.evaluate((u) => window.external.callc('save_settings', 'ConfigUrl', u, undefined, undefined), url);
+  await page.waitForFunction(() => document.getElementById('info').textContent === '获取配置成功，请开始检测');
   assert.equal(await run('get_config'), true);
 });
 

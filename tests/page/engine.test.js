@@ -7,6 +7,7 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const http = require('node:http');
 const { openHostPage, asyncCommand: runAsync } = require('./harness');
+const { pointAt } = require('./demo_bank');
 
 const SETTINGS = 'HKCU\\Software\\Zentrovak\\NetBankAssistant\\Settings';
 const CONFIG = `<?xml version="1.0" encoding="utf-8"?>
@@ -36,8 +37,12 @@ before(async () => {
     }
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  opened = await openHostPage(process.env.PROGRAM, [], {});
+  // The page fetches the configuration itself when it loads; on this first
+  // start it then shows its wizard and checks nothing.
+  const bank = `http://127.0.0.1:${server.address().port}`;
+  opened = await openHostPage(process.env.PROGRAM, [], {}, { prepare: (machine) => pointAt(machine, bank) });
   page = opened.page;
+  await page.waitForFunction(() => document.getElementById('info').textContent === '获取配置成功，请开始检测');
 });
 
 after(async () => {

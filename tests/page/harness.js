@@ -12,13 +12,25 @@ function tempDir(prefix) {
 }
 
 // Starts `program` with `args` (plus --no-browser and a machine of its
-// own); resolves with { child, address, origin, exited }.
-function startHost(program, args, extraEnv) {
-  const machine = tempDir('zentrovak-page-machine-');
+// own, which options.machine names and options.prepare(machine) may fill
+// first); resolves with { child, address, origin, exited, machine }. The
+// program's own folder is on its PATH (machine-reg beside it) and the
+// machine is also $ZENTROVAK_MACHINE, as the demo runs it.
+function startHost(program, args, extraEnv, options = {}) {
+  const ownMachine = !options.machine;
+  const machine = options.machine || tempDir('zentrovak-page-machine-');
+  if (options.prepare) options.prepare(machine);
   const runtime = tempDir('zentrovak-page-runtime-');
   const child = spawn(program, ['--machine', machine, '--no-browser', ...args], {
     cwd: machine,
-    env: { ...process.env, XDG_RUNTIME_DIR: runtime, XDG_DATA_HOME: path.join(machine, 'xdg'), ...extraEnv },
+    env: {
+      ...process.env,
+      XDG_RUNTIME_DIR: runtime,
+      XDG_DATA_HOME: path.join(machine, 'xdg'),
+      ZENTROVAK_MACHINE: machine,
+      PATH: `${path.dirname(program)}:${process.env.PATH}`,
+      ...extraEnv,
+    },
     stdio: ['ignore', 'pipe', 'inherit'],
   });
   const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
@@ -43,7 +55,7 @@ function startHost(program, args, extraEnv) {
     machine,
     cleanUp() {
       if (child.exitCode === null) child.kill('SIGKILL');
-      fs.rmSync(machine, { recursive: true, force: true });
+      if (ownMachine) fs.rmSync(machine, { recursive: true, force: true });
       fs.rmSync(runtime, { recursive: true, force: true });
     },
   }));
@@ -91,11 +103,12 @@ function asyncCommand(page, name, arg) {
   }), [name, arg]), 20000, name + ' did not call back');
 }
 
-// Starts a host, a browser and one page loaded from the host's address.
-// close() ends all three.
-async function openHostPage(program, args, extraEnv) {
-  const host = await startHost(program, args, extraEnv);
-  const chrome = await launchBrowser();
+// Starts a host, a browser (or takes options.chrome, a browser the caller
+// keeps) and one page loaded from the host's address. close() ends what it
+// started.
+async function openHostPage(program, args, extraEnv, options = {}) {
+  const host = await startHost(program, args, extraEnv, options);
+  const chrome = options.chrome || await launchBrowser();
   const page = await chrome.context.newPage();
   await page.goto(host.address);
   await page.waitForFunction(() => document.readyState === 'complete');
@@ -104,7 +117,8 @@ async function openHostPage(program, args, extraEnv) {
     chrome,
     page,
     async close() {
-      await chrome.close();
+      if (options.chrome) await page.close();
+      else await chrome.close();
       host.cleanUp();
     },
   };

@@ -66,6 +66,8 @@ const PlatformOptions& InitializeProcess(int argc, char** argv) {
       options.noBrowser = true;
     } else if (i > 0 && arg == "--check") {
       options.check = true;
+    } else if (i > 0 && arg == "--fix") {
+      options.fix = true;
     } else if (i > 0 && arg == "--json") {
       options.json = true;
     } else {

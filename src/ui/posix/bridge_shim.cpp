@@ -287,11 +287,16 @@ const char kShimScript[] = R"JS((function () {
   capture("auxclick", function (e) { if (e.button == 1) linkClick(e); });
   capture("dragstart", function (e) { if (anchorOf(e.target)) e.preventDefault(); });
 
-  /* The frame elements the dialog itself reacts to. */
+  /* The frame elements the dialog itself reacts to. The page's own click
+     handlers run first, as they do before the Windows dialog's message
+     loop sees the quit that the dialog posts: closing with the tray
+     helper's hand-over ("shut_downmini") must not lose to that quit. */
   capture("click", function (e) {
     var id = e.target && e.target.id;
     if (id == "ui_close" || id == "ui_quit" || id == "ui_maximize" || id == "ui_restore" ||
-        id == "ui_minimize" || id == "ui_menu") send("notify", { id: id }, false);
+        id == "ui_minimize" || id == "ui_menu") {
+      window.setTimeout(function () { send("notify", { id: id }, false); }, 0);
+    }
   });
 
   window.open = function (url) { openOutside(url); return null; };

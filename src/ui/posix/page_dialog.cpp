@@ -492,7 +492,23 @@ bool CPageDialog::PumpUntil(const std::function<bool()>& done, std::optional<uin
   }
 }
 
+void CPageDialog::WaitForFirstDocument() {
+  const uint32_t start = Platform::TickCount();
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      if (stream_ || !channelStack_.empty()) return;
+    }
+    if (closed_.load() || Platform::TickCount() - start >= kPageGoneMilliseconds) return;
+    Platform::PumpMessagesFor(2);
+  }
+}
+
 HResult CPageDialog::OperateOnUiThread(json op, json* answer) {
+  // The first document opens its event stream once it has loaded. Its
+  // script may start commands before that (get_config at once), whose
+  // page calls and answers wait for the stream instead of being lost.
+  WaitForFirstDocument();
   std::shared_ptr<CallChannel> channel;
   std::optional<uint64_t> generation;
   int64_t id = 0;

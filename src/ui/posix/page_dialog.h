@@ -107,6 +107,7 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   nlohmann::json WaitChannel(const std::shared_ptr<CallChannel>& channel);
 
   Platform::HResult OperateOnUiThread(nlohmann::json op, nlohmann::json* answer);
+  void WaitForFirstDocument();
   bool PumpUntil(const std::function<bool()>& done, std::optional<uint64_t> generation);
   void SendEvent(const nlohmann::json& event);
   void StreamEnded(uint64_t generation);

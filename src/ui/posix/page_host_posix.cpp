@@ -101,7 +101,20 @@ int ShowPageBox(const PageBox& box) {
     const std::string line = Platform::Utf16ToUtf8(box.title + u": " + box.instruction +
                                                    (box.instruction.empty() ? u"" : u" ") + box.text);
     std::fprintf(stderr, "%s\n", line.c_str());
-    return box.yesNo ? 7 : 1;
+    if (!box.yesNo) return 1;
+    // The headless report asks its question on standard input, as reg.exe
+    // does ("y", "yes" or "是" say yes); without a report nobody can answer.
+    const Platform::PlatformOptions& options = Platform::CurrentPlatformOptions();
+    if (!options.check && !options.fix) return 7;
+    std::fprintf(stderr, "(%s/%s) ", Platform::Utf16ToUtf8(box.yesText.empty() ? u"是" : box.yesText).c_str(),
+                 Platform::Utf16ToUtf8(box.noText.empty() ? u"否" : box.noText).c_str());
+    std::fflush(stderr);
+    char answer[64] = {};
+    if (!std::fgets(answer, sizeof answer, stdin)) return 7;
+    std::string reply(answer);
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r' || reply.back() == ' ')) reply.pop_back();
+    const std::string lower = Platform::AsciiLower(reply);
+    return lower == "y" || lower == "yes" || reply == "是" ? 6 : 7;
   }
   nlohmann::json op = {{"op", "box"},
                        {"kind", box.kind},
