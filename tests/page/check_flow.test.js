@@ -115,12 +115,7 @@ test('an install shows its download on a moving progress bar, and a double click
     await page.waitForTimeout(100);
   }
   const downloads = bank.requests().filter((p) => p.endsWith('/passguard_setup.sh'));
-  if (downloads.length === 0) {
-    assert.equal(await text(page, 'info'), '安装失败');
-    assert.equal((await row(page, 'item_0')).state, '未安装');
-    return t.skip('this build installs nothing yet');
-  }
-  assert.equal(downloads.length, 1, 'the second click of the double click installed again');
+  assert.equal(downloads.length, 1, 'downloaded once: the second click of the double click installed again');
   assert.ok([...widths].filter((w) => w > 0 && w < 278).length >= 3, `the bar did not move: ${[...widths]}`);
   await waitForText(page, 'info', '安装成功');
   assert.deepEqual(errors, []);

@@ -16,9 +16,20 @@ function machineReg(machine, ...args) {
   return execFileSync(path.join(buildDir, 'machine-reg'), ['--machine', machine, ...args], { encoding: 'utf8' });
 }
 
+// The program keeps a verified package in the Download folder beside it and
+// installs from there without downloading again; every machine of these
+// tests shares that folder, so a new bank starts with none of its packages
+// kept (the page tests run one at a time).
+function forgetDownloadedPackages() {
+  const configuration = fs.readFileSync(path.join(root, 'demo', 'bank', 'itemV3.xml'), 'utf8');
+  for (const [, name] of configuration.matchAll(/>packages\/([^<\/]+)</g))
+    fs.rmSync(path.join(buildDir, 'Download', name), { force: true });
+}
+
 // Resolves with { url, requests(), stop() }: requests() lists the paths
 // asked for so far; stop() ends the server and waits for it.
 async function startDemoBank({ secondsPerPackage = 2, dieAfterConfiguration = false } = {}) {
+  forgetDownloadedPackages();
   const dir = tempDir('zentrovak-demo-bank-');
   const portFile = path.join(dir, 'port');
   const log = path.join(dir, 'requests');

@@ -1,8 +1,9 @@
-// A component install from the page, through the real program: the
-// configuration and the package come from a loopback "download server";
-// do_install downloads the missing component with progress reports to the
-// page, verifies it, runs its installer (a small program of ours that makes
-// the component's file) and answers that the component is installed.
+// A component install as its user starts it: the page's own install
+// button, through the real program. The configuration and the package come
+// from a loopback download server; the program downloads the missing
+// component, verifies it, runs its installer (a small program of ours that
+// makes the component's file, with the configuration's parameter) and the
+// next pass finds the component without downloading it again.
 'use strict';
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
@@ -10,20 +11,21 @@ const crypto = require('node:crypto');
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
-const { openHostPage, tempDir, withTimeout } = require('./harness');
+const { tempDir } = require('./harness');
+const { pointAt, machineReg, SETTINGS } = require('./demo_bank');
+const { openPage, row, waitForText, waitForPassEnd, assertNoScriptErrors } = require('./page_helpers');
 
 const stamp = `${process.pid}-${Date.now()}`;
 const packageName = `setup-${stamp}.exe`;
-// The installer with trailing bytes: still runnable, and long enough for
-// the progress bar to move.
+// The installer with trailing bytes: still runnable, and long enough to be
+// downloaded in more than one piece.
 const packageBytes = Buffer.concat([fs.readFileSync(process.env.FAKE_INSTALLER), Buffer.alloc(2 << 20)]);
 const md5 = crypto.createHash('md5').update(packageBytes).digest('hex');
+const downloaded = path.join(path.dirname(process.env.PROGRAM), 'Download', packageName);
 
 let folder;
 let server;
 let requests = 0;
-let opened;
-let page;
 
 function windowsPath(hostPath) {
   return 'Z:' + hostPath.split('/').join('\\');
@@ -41,7 +43,7 @@ before(async () => {
 </checkitems>`;
   server = http.createServer((req, res) => {
     if (req.url === '/download/itemV3.xml') {
-      res.writeHead(200, { 'Content-Type': 'text/xml' });
+      res.writeHead(200, { 'Content-Type': 'text/xml; charset=utf-8' });
       res.end(config);
     } else if (req.url === `/download/pkg/${packageName}`) {
       requests += 1;
@@ -53,51 +55,40 @@ before(async () => {
     }
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  opened = await openHostPage(process.env.PROGRAM, [], {
-    ZT_INSTALL_MARK: component,
-    ZT_INSTALL_LOG: path.join(folder, 'installer.log'),
-  });
-  page = opened.page;
 });
 
-after(async () => {
-  if (opened) await opened.close();
+after(() => {
   if (server) {
     server.closeAllConnections();
     server.close();
   }
-  fs.rmSync(path.join(path.dirname(process.env.PROGRAM), 'Download', packageName), { force: true });
+  fs.rmSync(downloaded, { force: true });
   if (folder) fs.rmSync(folder, { recursive: true, force: true });
 });
 
-function asyncCommand(name, arg) {
-  return withTimeout(page.evaluate(([n, a]) => new Promise((resolve) => {
-    window.external.asyncallc(function (result) { resolve(result); }, n, a, undefined, undefined, undefined);
-  }), [name, arg]), 60000, name + ' did not call back');
-}
+test('a missing component is downloaded, verified, installed with its parameter and then detected', async (t) => {
+  const opened = await openPage(process.env.PROGRAM, {
+    env: { ZT_INSTALL_MARK: path.join(folder, 'component.dll'), ZT_INSTALL_LOG: path.join(folder, 'installer.log') },
+    prepare: (machine) => {
+      pointAt(machine, `http://127.0.0.1:${server.address().port}`);
+      machineReg(machine, 'add', SETTINGS, '/v', 'IsFirstTime', '/t', 'REG_DWORD', '/d', '0', '/f');
+    },
+  });
+  t.after(() => opened.close());
+  const { page } = opened;
+  await waitForPassEnd(page);
+  assert.deepEqual([(await row(page, 'item_0')).state, (await row(page, 'item_0')).button], ['未安装', '安装']);
+  assert.equal(requests, 0, 'a check downloads nothing');
 
-test('a missing component is downloaded with progress, verified, installed and then detected', async () => {
-  const base = `http://127.0.0.1:${server.address().port}/download/`;
-  await page.evaluate((u) => {
-    window.external.callc('save_settings', 'ConfigUrl', u + 'itemV3.xml', undefined, undefined);
-    window.progress = [];
-    window.setProgress = function (ok, percent, item) { window.progress.push([ok, percent, item]); };
-  }, base);
-  assert.equal(await asyncCommand('get_config'), true);
-  assert.equal(await asyncCommand('do_check', 0), 3, 'not installed yet');
-
-  assert.equal(await asyncCommand('do_install', 0), 0, 'installed');
+  await page.click('#install_0');
+  await waitForText(page, 'info', '安装成功', 60000);
   assert.equal(requests, 1);
   assert.equal(fs.readFileSync(path.join(folder, 'installer.log'), 'utf8'), '/S\n');
-  const progress = await page.evaluate(() => window.progress);
-  assert.ok(progress.length >= 3, JSON.stringify(progress));
-  for (const [ok, , item] of progress) {
-    assert.equal(ok, true);
-    assert.equal(item, 0);
-  }
-  assert.ok(progress[progress.length - 1][1] >= 98, JSON.stringify(progress));
 
-  // Installed and verified: checking it again downloads nothing.
-  assert.equal(await asyncCommand('do_check', 0), 0);
+  // Installed and verified: the next pass finds it and downloads nothing.
+  await page.click('#check');
+  await waitForPassEnd(page);
+  assert.equal((await row(page, 'item_0')).state, '已安装最新版本');
   assert.equal(requests, 1);
+  assertNoScriptErrors(opened);
 });
