@@ -104,6 +104,10 @@ bool GetConfig() {
   {
     std::lock_guard<std::mutex> lock(ticket->mutex);
     ticket->waiting = false;
+    // A load that outlives the wait is dropped; the model it would have
+    // replaced must not stay either, or later checks would run against a
+    // document the page was told failed to load.
+    if (!ticket->installed) InstallConfiguration(std::make_shared<ItemConfiguration>());
     if (!ticket->installed || Platform::Failed(ticket->result)) return false;
     model = ticket->installed;
   }

@@ -81,9 +81,11 @@ Win32Error CWinHttpAgent::ResolveRequestPath(std::u16string_view url, std::u16st
     currentPath_ = parts.path;
     requestFlags_ = parts.secure ? kWinHttpFlagSecure : 0;
   }
-  // The query travels with the path; a fragment never leaves the client.
-  const auto query = parts.extra.find(u'?');
-  if (query != std::u16string::npos) path += parts.extra.substr(query, parts.extra.find(u'#', query) - query);
+  // The query travels with the path; a fragment never leaves the client,
+  // and a "?" inside the fragment starts no query.
+  const std::u16string_view beforeFragment = std::u16string_view(parts.extra).substr(0, parts.extra.find(u'#'));
+  const auto query = beforeFragment.find(u'?');
+  if (query != std::u16string_view::npos) path += beforeFragment.substr(query);
   return 0;
 }
 

@@ -148,19 +148,23 @@ TEST_F(EngineCommands, AFailedFetchAnswersFalseAndAnnouncesNothing) {
   EXPECT_EQ(Variant::Bool(false), RunCommand(2));
 }
 
-TEST_F(EngineCommands, ALoadPastTheWaitLeavesTheModelUntouched) {
-  auto before = std::make_shared<ItemConfiguration>();
-  before->dataTexts["kept"] = "yes";
-  InstallConfiguration(before);
+TEST_F(EngineCommands, ALoadPastTheWaitEmptiesTheModelAndIsDropped) {
+  // A model of an earlier, successful load.
+  ServeConfiguration("<checkitems base=\"http://127.0.0.1/\"><item name=\"earlier\"/></checkitems>");
+  ASSERT_EQ(Variant::Bool(true), RunCommand(2));
+  ASSERT_EQ(Variant::Bool(true), RunCommand(22));
+  const auto before = CurrentConfiguration();
+  page_.Clear();
   // The answer comes half a second after get_config gives up.
   ServeConfiguration("<checkitems><item name=\"late\"/></checkitems>", kConfigurationWaitMs + 500);
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(Variant::Bool(false), RunCommand(2));
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kConfigurationWaitMs));
   std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // the late load has ended by now
-  EXPECT_EQ(1, server_.Requests("/download/itemV3.xml"));
-  EXPECT_EQ(before, CurrentConfiguration());
-  EXPECT_EQ(0u, before->ItemCount());
+  EXPECT_EQ(2, server_.Requests("/download/itemV3.xml"));
+  EXPECT_NE(before, CurrentConfiguration());
+  EXPECT_EQ(0u, CurrentConfiguration()->ItemCount());
+  EXPECT_EQ(Variant::Bool(false), RunCommand(22));
   EXPECT_TRUE(page_.Calls().empty());
 }
 

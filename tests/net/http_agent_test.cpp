@@ -99,6 +99,8 @@ TEST_F(HttpAgentTest, RelativeUrlsFollowTheLastAbsolutePath) {
 TEST_F(HttpAgentTest, QueryTextAndTheUrlsOwnQueryAreSent) {
   EXPECT_EQ("/p?a=1", GetEcho(HttpOrigin() + u"/p", "a=1").path);
   EXPECT_EQ("/q?x=1", GetEcho(HttpOrigin() + u"/q?x=1#part").path) << "the fragment stays with the client";
+  EXPECT_EQ("/q", GetEcho(HttpOrigin() + u"/q#part?x=1").path) << "a \"?\" in the fragment starts no query";
+  EXPECT_EQ("/q?y=2", GetEcho(HttpOrigin() + u"/q#part?x=1", "y=2").path);
   EXPECT_EQ("/q?x=1&y=2", GetEcho(HttpOrigin() + u"/q?x=1", "y=2").path);
   EXPECT_EQ(u"/q", agent_.Snapshot().currentPath);
 }
