@@ -1,6 +1,7 @@
 #include "net/time_sync.h"
 
 #include <cerrno>
+#include <tuple>
 
 #include "app/debug_out.h"
 #include "net/datagram_socket.h"
@@ -52,7 +53,16 @@ Platform::UtcTime TimeFromNtpSeconds(uint32_t seconds) {
   return time;
 }
 
-std::optional<Platform::UtcTime> TimeFromReply(const uint8_t* data, size_t size) {
+Platform::UtcTime BuildDate() {
+  constexpr uint32_t kDate = ASSISTANT_BUILD_DATE;  // YYYYMMDD
+  Platform::UtcTime day;
+  day.year = static_cast<uint16_t>(kDate / 10000);
+  day.month = static_cast<uint16_t>(kDate / 100 % 100);
+  day.day = static_cast<uint16_t>(kDate % 100);
+  return day;
+}
+
+std::optional<Platform::UtcTime> TimeFromReply(const uint8_t* data, size_t size, const Platform::UtcTime& earliest) {
   if (!data || size < kPacketSize) return std::nullopt;
   const unsigned leap = data[0] >> 6;
   const unsigned version = (data[0] >> 3) & 7;
@@ -62,7 +72,8 @@ std::optional<Platform::UtcTime> TimeFromReply(const uint8_t* data, size_t size)
   const uint32_t transmit = (uint32_t{data[40]} << 24) | (uint32_t{data[41]} << 16) | (uint32_t{data[42]} << 8) | data[43];
   if (transmit == 0) return std::nullopt;
   const Platform::UtcTime time = TimeFromNtpSeconds(transmit);
-  if (time.year < kFirstAcceptedYear || time.year > kLastAcceptedYear) return std::nullopt;
+  const auto day = [](const Platform::UtcTime& t) { return std::make_tuple(t.year, t.month, t.day); };
+  if (day(time) < day(earliest) || time.year > kLastAcceptedYear) return std::nullopt;
   return time;
 }
 
@@ -80,7 +91,7 @@ int32_t QueryTimeServers(MyCSocket& socket, const std::vector<std::u16string>& s
     uint8_t reply[kReceiveBufferSize];
     const int received = socket.ReceiveFrom(reply, sizeof reply, options.replyWaitMs);
     if (received <= 0) continue;
-    const auto time = TimeFromReply(reply, static_cast<size_t>(received));
+    const auto time = TimeFromReply(reply, static_cast<size_t>(received), options.earliest);
     if (!time) continue;
     // Whether the system took the new time is not looked at.
     if (options.setClock) options.setClock(*time);

@@ -18,13 +18,19 @@ class MyCSocket;
 inline constexpr uint16_t kSntpPort = 123;
 inline constexpr uint32_t kReplyWaitMs = 1200;
 inline constexpr size_t kMaxTimeServers = 4;
-// Answers dated outside these years are taken for a wrong server clock.
-inline constexpr uint16_t kFirstAcceptedYear = 2013;
+// Answers dated after this year are taken for a wrong server clock.
 inline constexpr uint16_t kLastAcceptedYear = 2099;
+
+// The day this program was built (UTC). No right answer can be older: a
+// server whose clock lies in the past would otherwise set the machine back
+// years and make every certificate check fail.
+Platform::UtcTime BuildDate();
 
 struct TimeSyncOptions {
   uint16_t port = kSntpPort;
   uint32_t replyWaitMs = kReplyWaitMs;
+  // Answers dated before this day are passed over.
+  Platform::UtcTime earliest = BuildDate();
   // The clock setter; Platform::SetSystemClock when empty.
   std::function<Platform::Win32Error(const Platform::UtcTime&)> setClock;
 };
@@ -38,8 +44,10 @@ Platform::UtcTime TimeFromNtpSeconds(uint32_t seconds);
 
 // The time a server reply carries when the reply is acceptable: at least 48
 // bytes, leap indicator 0 to 2, version 3, mode 4 (server), stratum 1 to
-// 14, a non-zero transmit time whose year is in the accepted range.
-std::optional<Platform::UtcTime> TimeFromReply(const uint8_t* data, size_t size);
+// 14, a non-zero transmit time on or after the day `earliest` and no later
+// than kLastAcceptedYear.
+std::optional<Platform::UtcTime> TimeFromReply(const uint8_t* data, size_t size,
+                                               const Platform::UtcTime& earliest = BuildDate());
 
 // Asks the servers in order (at most four; an empty name counts as a server
 // that cannot be reached) and sets the clock from the first acceptable

@@ -39,6 +39,12 @@ int64_t SecondsOf(const UtcTime& t) {
   return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
 }
 
+// The tables below are about the shape of a reply, not its date: they
+// accept any day from this one on.
+constexpr UtcTime kOldestTestDay{2013, 1, 1};
+
+uint32_t NtpSecondsOf(const UtcTime& t) { return static_cast<uint32_t>(SecondsOf(t) + 2208988800LL); }
+
 TEST(TimeFromNtpSeconds, ReadsBothSidesOfThe2036Wrap) {
   const struct {
     uint32_t seconds;
@@ -83,7 +89,7 @@ TEST(TimeFromReply, AcceptsOnlySynchronisedServerAnswersOfPlausibleYears) {
       {{}, nullptr},
   };
   for (const auto& c : cases) {
-    const auto time = TimeFromReply(c.reply.data(), c.reply.size());
+    const auto time = TimeFromReply(c.reply.data(), c.reply.size(), kOldestTestDay);
     if (c.time) {
       ASSERT_TRUE(time.has_value()) << Hex(c.reply);
       EXPECT_EQ(c.time, Text(*time));
@@ -93,11 +99,32 @@ TEST(TimeFromReply, AcceptsOnlySynchronisedServerAnswersOfPlausibleYears) {
   }
 }
 
+TEST(TimeFromReply, NothingOlderThanTheProgramsOwnBuildDayIsAccepted) {
+  const UtcTime built = BuildDate();
+  ASSERT_GE(built.year, 2026) << Text(built);
+  const uint32_t builtAt = NtpSecondsOf(built);
+  const struct {
+    uint32_t seconds;
+    bool accepted;
+  } cases[] = {
+      {builtAt, true},
+      {builtAt + 86400u * 365, true},
+      {builtAt - 1, false},          // the last second of the day before
+      {3600000000u, false},          // 2014: a server whose clock lies years back
+      {NtpSecondsOf({2015, 6, 1}), false},
+  };
+  for (const auto& c : cases) {
+    const auto reply = Reply(0x1C, 2, c.seconds);
+    EXPECT_EQ(c.accepted, TimeFromReply(reply.data(), reply.size()).has_value()) << Text(TimeFromNtpSeconds(c.seconds));
+  }
+}
+
 class TimeSyncTest : public testing::Test {
  protected:
   TimeSyncOptions Options(uint16_t port) {
     TimeSyncOptions options;
     options.port = port;
+    options.earliest = kOldestTestDay;
     options.setClock = [this](const UtcTime& time) {
       std::lock_guard<std::mutex> lock(mutex_);
       set_.push_back(time);
@@ -154,6 +181,18 @@ TEST_F(TimeSyncTest, MalformedAnswersAndGarbageDatagramsArePassedOver) {
   EXPECT_EQ(0, SyncTime({u"127.0.0.1", u"127.0.0.1"}, Options(responder_.port())));
   ASSERT_EQ(1u, ClockSets().size());
   EXPECT_EQ("2014-01-29 16:00:00", Text(ClockSets()[0]));
+}
+
+TEST_F(TimeSyncTest, AServerDatedBeforeTheBuildIsPassedOverForTheNext) {
+  const uint32_t builtAt = NtpSecondsOf(BuildDate());
+  responder_.Plan("hex:" + Hex(Reply(0x1C, 2, NtpSecondsOf({2015, 6, 1}))) + " hex:" +
+                  Hex(Reply(0x1C, 2, builtAt + 86400u)));
+  TimeSyncOptions options = Options(responder_.port());
+  options.earliest = BuildDate();
+  EXPECT_EQ(0, SyncTime({u"127.0.0.1", u"127.0.0.1"}, options));
+  ASSERT_EQ(1u, ClockSets().size());
+  EXPECT_EQ(Text(TimeFromNtpSeconds(builtAt + 86400u)), Text(ClockSets()[0]));
+  EXPECT_EQ(2, responder_.RequestCount());
 }
 
 TEST_F(TimeSyncTest, MissingServersAreReportedAndNothingIsSent) {
