@@ -1,12 +1,14 @@
 #include "checkfix/check_or_fix.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "app/assistant_app.h"
 #include "checkfix/check_fix.h"
 #include "checkfix/engine_hooks.h"
 #include "checkfix/page_calls.h"
+#include "platform/message_loop.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "system/version.h"
@@ -173,9 +175,32 @@ bool OpenByRootName(std::string_view root, std::string_view subkey, Platform::Re
   return RegistryKey::Open(*predefined, Platform::Utf8ToUtf16(subkey), access, Platform::RegView::Default, key) == 0;
 }
 
+// Checks and repairs write the states of the model's entries: the page may
+// run one from a synchronous call and another from a worker at once, and
+// they must take turns. The same thread may enter again (a page call served
+// while this thread waits for a box), which is no overlap.
+std::recursive_mutex& CheckWork() {
+  static std::recursive_mutex work;
+  return work;
+}
+
+// Waits for its turn. The user-interface thread keeps serving messages while
+// it waits: the work it waits for may be asking the user through it.
+std::unique_lock<std::recursive_mutex> TakeTurn() {
+  std::unique_lock<std::recursive_mutex> turn(CheckWork(), std::defer_lock);
+  const uint32_t loopThread = Platform::MessageLoopThreadId();
+  if (loopThread == 0 || loopThread != Platform::CurrentThreadId()) {
+    turn.lock();
+    return turn;
+  }
+  while (!turn.try_lock()) Platform::PumpMessagesFor(5);
+  return turn;
+}
+
 }  // namespace
 
 UI::Variant CheckOrFix(const UI::Variant& argument, CheckMode mode) {
+  const auto turn = TakeTurn();
   // The model stays alive for this call even when get_config replaces it.
   const std::shared_ptr<ItemConfiguration> model = CurrentConfiguration();
   if (argument.IsInt()) return CheckOrFixItem(argument.AsInt(), mode, *model);

@@ -2,7 +2,10 @@
 // component items by page number.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "app/assistant_app.h"
 #include "checkfix/check_fix.h"
@@ -90,6 +93,39 @@ TEST_F(CheckOrFixTest, OtherGroupsOnlyCheckInCheckModeAndFixInFixMode) {
   EXPECT_EQ(Variant::Bool(false), Check(u"proxy"));  // no class for "proxy" groups
   Hooks().isProxyConfigured = [] { return 1; };
   EXPECT_EQ(Variant::Bool(false), Check(u"proxy"));
+}
+
+// Counts how many checks or repairs run at the same moment.
+class OverlapCounter : public ICheckFix {
+ public:
+  std::atomic<int> active{0}, most{0};
+  int32_t CheckEntry(ConfigEntry& entry) override { return Work(entry); }
+  int32_t FixEntry(ConfigEntry& entry) override { return Work(entry); }
+
+ private:
+  int32_t Work(ConfigEntry& entry) {
+    const int now = ++active;
+    for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    entry.state = Failed;
+    --active;
+    return Failed;
+  }
+};
+
+TEST_F(CheckOrFixTest, ChecksAndRepairsFromSeveralThreadsTakeTurns) {
+  auto counter = std::make_unique<OverlapCounter>();
+  OverlapCounter* overlap = counter.get();
+  CheckFixFactory::Instance().Register("overlap", std::move(counter));
+  model_->groups.push_back(ConfigGroup{"overlap", {EntryOf("a"), EntryOf("b")}});
+  std::vector<std::thread> callers;
+  for (CheckMode mode : {CheckMode::Check, CheckMode::Fix, CheckMode::Check})
+    callers.emplace_back([mode] {
+      for (int i = 0; i < 15; ++i) CheckOrFix(Variant::String(u"overlap"), mode);
+    });
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(1, overlap->most.load());
 }
 
 TEST_F(CheckOrFixTest, NamesThatAreNeitherGroupsNorBuiltInsAnswerFalse) {
