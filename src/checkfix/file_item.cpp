@@ -26,6 +26,7 @@ int32_t CheckFixFile::FixEntry(ConfigEntry& entry) {
   RedirectionGuard guard(entry);
   if (address.empty()) return NotSupported;
   const std::u16string path = ExpandedPath(entry);
+  if (!Platform::IsMachineOwnPath(path)) return Failed;
   const std::u16string download = path + u".download";
   if (Platform::Failed(Network::HttpDownloadToFile(address, download, AttachedDownloadCallback(entry),
                                                    AttachedDownloadParameter(entry))))

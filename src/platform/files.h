@@ -24,6 +24,10 @@ PathKind QueryPath(std::u16string_view path);
 // Something that is not a directory exists at the path.
 bool FileExists(std::u16string_view path);
 bool DirectoryExists(std::u16string_view path);
+// Whether a path lies on the machine's own drives, where a file named by
+// the bank's configuration may be written. Windows: every path. posix: the
+// machine directory's C:, never Z:, which is the host's whole file system.
+bool IsMachineOwnPath(std::u16string_view path);
 
 // Whole-file helpers; results are HRESULTs (HRESULT_FROM_WIN32 of the error).
 HResult ReadWholeFile(std::u16string_view path, std::string& bytes);

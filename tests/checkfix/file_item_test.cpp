@@ -2,8 +2,17 @@
 // download from a loopback server, and the replacement of a file in use.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#ifndef _WIN32
+#include <stdlib.h>
+#include <unistd.h>
+#endif
+
 #include "checkfix/file_item.h"
 #include "platform/files.h"
+#ifndef _WIN32
+#include "platform/posix/host_paths.h"
+#endif
 #include "platform/text.h"
 #include "pending_operations.h"
 #include "support/fixture_paths.h"
@@ -88,6 +97,39 @@ TEST_F(FileItem, WithoutAnAddressOrAServerThereIsNoRepair) {
   EXPECT_EQ(Failed, file_.FixEntry(noServer));
   EXPECT_FALSE(Platform::FileExists(path));
 }
+
+#ifndef _WIN32
+// The posix machine's Z: is the host's own file system: a configuration
+// may read there, never write.
+TEST_F(FileItem, TheRepairWritesNothingOutsideTheMachine) {
+  Testing::LoopbackServer server;
+  ASSERT_TRUE(server.Started());
+  server.Serve("/files/x.dll", "new contents");
+  char hostFolder[] = "/tmp/zentrovak-outside-XXXXXX";
+  ASSERT_NE(nullptr, ::mkdtemp(hostFolder));
+  const std::u16string outside = u"Z:" + Platform::Utf8ToUtf16(hostFolder);
+  // A link inside the machine that leads out of it counts as outside.
+  const std::u16string link = folder_ + u"\\out";
+  ASSERT_EQ(0, ::symlink(hostFolder, Platform::Posix::ToHostPath(link).path.c_str()));
+  const struct {
+    std::u16string path;
+    bool written;
+  } cases[] = {
+      {outside + u"\\x.dll", false},
+      {link + u"\\x.dll", false},
+      {folder_ + u"\\inside.dll", true},
+  };
+  for (const auto& c : cases) {
+    ConfigEntry entry = Entry(Platform::Utf16ToUtf8(c.path), {{"remote", Platform::Utf16ToUtf8(server.Url("/files/x.dll"))}});
+    const int32_t result = file_.FixEntry(entry);
+    EXPECT_EQ(c.written ? Passed : Failed, result) << Platform::Utf16ToUtf8(c.path);
+  }
+  EXPECT_FALSE(Platform::FileExists(outside + u"\\x.dll"));
+  EXPECT_FALSE(Platform::FileExists(outside + u"\\x.dll.download"));
+  EXPECT_EQ(1, server.Requests("/files/x.dll"));  // only for the file inside
+  std::filesystem::remove_all(hostFolder);
+}
+#endif
 
 TEST_F(FileItem, ReplacingPutsTheNewFileInPlace) {
   const std::u16string source = folder_ + u"\\x.download";

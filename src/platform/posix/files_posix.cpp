@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -287,6 +289,20 @@ PathKind QueryPath(std::u16string_view path) {
 
 bool FileExists(std::u16string_view path) { return QueryPath(path) == PathKind::File; }
 bool DirectoryExists(std::u16string_view path) { return QueryPath(path) == PathKind::Directory; }
+
+bool IsMachineOwnPath(std::u16string_view path) {
+  const Posix::HostPath host = Posix::ToHostPath(path);
+  if (host.error) return false;
+  // A link inside the machine may lead out of it: the nearest existing
+  // folder is judged by where it really is.
+  std::error_code error;
+  const std::filesystem::path own = std::filesystem::weakly_canonical(Posix::MachineDirectory() + "/drive_c", error);
+  if (error) return false;
+  const std::filesystem::path target = std::filesystem::weakly_canonical(host.path, error);
+  if (error) return false;
+  const auto mismatch = std::mismatch(own.begin(), own.end(), target.begin(), target.end());
+  return mismatch.first == own.end();
+}
 
 class FileStreamImpl {
  public:

@@ -50,6 +50,7 @@ PathKind QueryPath(std::u16string_view path) {
 
 bool FileExists(std::u16string_view path) { return QueryPath(path) == PathKind::File; }
 bool DirectoryExists(std::u16string_view path) { return QueryPath(path) == PathKind::Directory; }
+bool IsMachineOwnPath(std::u16string_view) { return true; }
 
 class FileStreamImpl {
  public:
