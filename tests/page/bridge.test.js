@@ -6,6 +6,7 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const http = require('node:http');
+const net = require('node:net');
 const path = require('node:path');
 const { startHost, openHostPage, screenshotPath, tempDir, withTimeout } = require('./harness');
 
@@ -237,6 +238,35 @@ test('a foreign document cannot reach the bridge and nothing runs', async () => 
     evil.close();
   }
   assert.equal(await callc('load_settings', 'foreign', 0), 0, 'the foreign call ran');
+});
+
+// The status line the host answers to a request written as it stands.
+function rawStatus(head) {
+  return new Promise((resolve, reject) => {
+    const url = new URL(host.origin);
+    const socket = net.connect(Number(url.port), '127.0.0.1', () => socket.write(head));
+    let answer = '';
+    socket.setTimeout(5000, () => socket.destroy(new Error('no answer')));
+    socket.on('data', (chunk) => { answer += chunk; });
+    socket.on('end', () => resolve(answer.slice(0, answer.indexOf('\r\n'))));
+    socket.on('error', reject);
+  });
+}
+
+test('two Host or two Origin headers are refused even with the secret', async () => {
+  const url = new URL(host.address);
+  const secret = url.searchParams.get('key');
+  const own = `127.0.0.1:${url.port}`;
+  const request = (headers) => rawStatus(['GET /bridge/shim.js HTTP/1.1', ...headers,
+    `Cookie: zentrovak_session_${url.port}=${secret}`, 'Connection: close', '', ''].join('\r\n'));
+  const cases = [
+    [[`Host: ${own}`], 'HTTP/1.1 200 OK'],
+    [[`Host: ${own}`, `Origin: ${host.origin}`], 'HTTP/1.1 200 OK'],
+    [[`Host: ${own}`, 'Host: evil.example'], 'HTTP/1.1 400 Bad Request'],
+    [['Host: evil.example', `Host: ${own}`], 'HTTP/1.1 400 Bad Request'],
+    [[`Host: ${own}`, `Origin: ${host.origin}`, 'Origin: http://evil.example'], 'HTTP/1.1 400 Bad Request'],
+  ];
+  for (const [headers, status] of cases) assert.equal(await request(headers), status, headers.join(' | '));
 });
 
 test('the program ends when its last page is gone', async () => {
