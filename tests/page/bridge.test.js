@@ -88,6 +88,15 @@ test('two asyncallc calls run in order and call back in order', async () => {
   assert.deepEqual(order, [400, 0]);
 });
 
+test('a call refused for its size does not hold up the calls after it', async () => {
+  const result = await withTimeout(page.evaluate(() => new Promise((resolve) => {
+    const seen = [];
+    window.external.asyncallc((r) => seen.push(['refused', r]), 'get_data', 'x'.repeat(65 << 20));
+    window.external.asyncallc((r) => { seen.push(['next', r]); resolve(seen); }, 'get_data', 'after');
+  })), 20000, 'the call after the refused one never ran');
+  assert.deepEqual(result, [['next', 'after']]);
+});
+
 test('a long asyncalld does not delay a later asyncallc', async () => {
   const result = await page.evaluate(() => new Promise((resolve) => {
     const start = Date.now();

@@ -68,11 +68,14 @@ const char kShimScript[] = R"JS((function () {
     return out;
   }
 
-  function send(path, body, sync) {
+  function send(path, body, sync, whenRefused) {
     var x = new XMLHttpRequest();
     try {
       x.open("POST", base + path, !sync);
       x.setRequestHeader("Content-Type", "application/json");
+      if (!sync && whenRefused) {
+        x.onloadend = function () { if (x.status != 200) whenRefused(); };
+      }
       x.send(JSON.stringify(body));
     } catch (e) {
       return null;
@@ -206,8 +209,12 @@ const char kShimScript[] = R"JS((function () {
   function async(queued, args) {
     var list = [], i;
     for (i = 0; i < 6; i++) list.push(enc(args[i]));
-    asyncCount++;
-    send("async", { queued: queued, args: list, document: documentId, seq: asyncCount }, false);
+    var seq = ++asyncCount;
+    /* A call the program refused (too large, say) never runs; the program
+       is told its number, or every later call would wait for it. */
+    send("async", { queued: queued, args: list, document: documentId, seq: seq }, false, function () {
+      send("async", { queued: queued, args: [], document: documentId, seq: seq, refused: true }, false);
+    });
   }
 
   var external = {

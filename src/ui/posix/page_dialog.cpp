@@ -653,13 +653,21 @@ json CPageDialog::WaitChannel(const std::shared_ptr<CallChannel>& channel) {
 void CPageDialog::HandleAsync(const json& body) {
   const auto args = body.find("args");
   if (args == body.end() || !args->is_array()) return;
-  std::vector<Variant> values(6);
-  for (size_t i = 0; i < 6 && i < args->size(); ++i) values[i] = Decode((*args)[i]);
-  auto* job = new ExternalAsyncThread(BoolField(body, "queued"), shared_from_this(), values[0], values[1], values[2],
-                                      values[3], values[4], values[5]);
   const std::string document = StringField(body, "document");
   const auto seq = body.find("seq");
-  if (document.empty() || seq == body.end() || !seq->is_number_integer()) {
+  const bool numbered = !document.empty() && seq != body.end() && seq->is_number_integer();
+  // The page's word that a numbered call was refused on its way here: its
+  // place in the order is taken by no job.
+  const bool refused = BoolField(body, "refused");
+  if (refused && !numbered) return;
+  ExternalAsyncThread* job = nullptr;
+  if (!refused) {
+    std::vector<Variant> values(6);
+    for (size_t i = 0; i < 6 && i < args->size(); ++i) values[i] = Decode((*args)[i]);
+    job = new ExternalAsyncThread(BoolField(body, "queued"), shared_from_this(), values[0], values[1], values[2],
+                                  values[3], values[4], values[5]);
+  }
+  if (!numbered) {
     StartJob(job);
     return;
   }
@@ -669,11 +677,11 @@ void CPageDialog::HandleAsync(const json& body) {
     AsyncOrder& order = asyncOrder_[document];
     const int64_t number = seq->get<int64_t>();
     if (number < order.next || order.early.count(number)) {
-      ready.push_back(job);  // out of any order: started as it comes
+      if (job) ready.push_back(job);  // out of any order: started as it comes
     } else {
       order.early[number] = job;
       for (auto it = order.early.find(order.next); it != order.early.end(); it = order.early.find(order.next)) {
-        ready.push_back(it->second);
+        if (it->second) ready.push_back(it->second);
         order.early.erase(it);
         ++order.next;
       }
