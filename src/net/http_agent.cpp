@@ -76,16 +76,18 @@ Win32Error CWinHttpAgent::ResolveRequestPath(std::u16string_view url, std::u16st
   }
   CrackedUrl parts;
   if (Win32Error error = CrackUrl(url, parts)) return error;
-  path = parts.path;
+  // A fragment never leaves the client, and a "?" inside it starts no
+  // query. Crackers differ on where the extra part begins when both
+  // appear, so the two parts are joined and cut here.
+  std::u16string rest = parts.path + parts.extra;
+  rest.resize(std::min(rest.size(), rest.find(u'#')));
+  const size_t query = rest.find(u'?');
+  path = rest.substr(0, query);
   if (EnsureConnection(parts.host, parts.port)) {
-    currentPath_ = parts.path;
+    currentPath_ = path;
     requestFlags_ = parts.secure ? kWinHttpFlagSecure : 0;
   }
-  // The query travels with the path; a fragment never leaves the client,
-  // and a "?" inside the fragment starts no query.
-  const std::u16string_view beforeFragment = std::u16string_view(parts.extra).substr(0, parts.extra.find(u'#'));
-  const auto query = beforeFragment.find(u'?');
-  if (query != std::u16string_view::npos) path += beforeFragment.substr(query);
+  if (query != std::u16string::npos) path += rest.substr(query);
   return 0;
 }
 
