@@ -16,6 +16,7 @@
 #include "commands/command_registry.h"
 #include "commands/dispatch.h"
 #include "commands/task_message.h"
+#include "platform/debug_output.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -262,6 +263,19 @@ TEST_F(DispatchTest, StartModeCommands) {
   EXPECT_EQ(Call(u"do_extra_startup"), args.size() == 2 ? Variant::String(args[1]) : S(u"Normal"));
   EXPECT_TRUE(Call(u"shut_downmini", S(u"1")).IsEmpty());
   EXPECT_TRUE(Call(u"open_ie", I(1)).IsEmpty());
+}
+
+TEST_F(DispatchTest, LogTextReachesTheDiagnosticOutputAsItStands) {
+  std::vector<std::u16string> lines;
+  std::mutex linesMutex;
+  Platform::SetDebugSink([&](std::u16string_view text) {
+    std::lock_guard<std::mutex> lock(linesMutex);
+    lines.emplace_back(text);
+  });
+  EXPECT_TRUE(Call(u"log", S(u"安装失败 %s 0x80070005")).IsEmpty());
+  EXPECT_TRUE(Call(u"log", I(7)).IsEmpty());  // not a text: nothing written
+  Platform::SetDebugSink({});
+  EXPECT_EQ(std::vector<std::u16string>{u"安装失败 %s 0x80070005"}, lines);
 }
 
 TEST_F(DispatchTest, HugeAndMalformedInputIsHandledByTheRules) {
