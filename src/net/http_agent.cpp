@@ -79,8 +79,8 @@ Win32Error CWinHttpAgent::ResolveRequestPath(std::u16string_view url, std::u16st
   // A fragment never leaves the client, and a "?" inside it starts no
   // query. Crackers differ on where the extra part begins when both
   // appear, so the two parts are joined and cut here.
-  std::u16string rest = parts.path + parts.extra;
-  rest.resize(std::min(rest.size(), rest.find(u'#')));
+  const std::u16string joined = parts.path + parts.extra;
+  const std::u16string rest = joined.substr(0, joined.find(u'#'));
   const size_t query = rest.find(u'?');
   path = rest.substr(0, query);
   if (EnsureConnection(parts.host, parts.port)) {

@@ -16,10 +16,10 @@
 #include "commands/command_registry.h"
 #include "commands/dispatch.h"
 #include "commands/task_message.h"
-#include "platform/debug_output.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "support/debug_lines.h"
 #include "support/test_support.h"
 #include "support/variant_print.h"
 #include "system/process_launch.h"
@@ -266,16 +266,10 @@ TEST_F(DispatchTest, StartModeCommands) {
 }
 
 TEST_F(DispatchTest, LogTextReachesTheDiagnosticOutputAsItStands) {
-  std::vector<std::u16string> lines;
-  std::mutex linesMutex;
-  Platform::SetDebugSink([&](std::u16string_view text) {
-    std::lock_guard<std::mutex> lock(linesMutex);
-    lines.emplace_back(text);
-  });
+  Testing::DebugLines debug;
   EXPECT_TRUE(Call(u"log", S(u"安装失败 %s 0x80070005")).IsEmpty());
   EXPECT_TRUE(Call(u"log", I(7)).IsEmpty());  // not a text: nothing written
-  Platform::SetDebugSink({});
-  EXPECT_EQ(std::vector<std::u16string>{u"安装失败 %s 0x80070005"}, lines);
+  EXPECT_EQ(std::vector<std::u16string>{u"安装失败 %s 0x80070005"}, debug.Lines());
 }
 
 TEST_F(DispatchTest, HugeAndMalformedInputIsHandledByTheRules) {

@@ -13,7 +13,7 @@
 
 #include "net/time_sync.h"
 #include "net_test_support.h"
-#include "platform/debug_output.h"
+#include "support/debug_lines.h"
 
 namespace Zentrovak::Network {
 namespace {
@@ -196,16 +196,11 @@ TEST_F(TimeSyncTest, AServerDatedBeforeTheBuildIsPassedOverForTheNext) {
 }
 
 TEST_F(TimeSyncTest, MissingServersAreReportedAndNothingIsSent) {
-  std::vector<std::u16string> lines;
-  std::mutex linesMutex;
-  Platform::SetDebugSink([&](std::u16string_view text) {
-    std::lock_guard<std::mutex> lock(linesMutex);
-    lines.emplace_back(text);
-  });
+  Zentrovak::Testing::DebugLines debug;
   responder_.Plan("");
   EXPECT_EQ(-1, SyncTime({u"", u"", u"", u""}, Options(responder_.port())));
   EXPECT_EQ(-1, SyncTime({}, Options(responder_.port())));
-  Platform::SetDebugSink({});
+  const std::vector<std::u16string> lines = debug.Lines();
   ASSERT_EQ(4u, lines.size());
   for (const auto& line : lines) EXPECT_EQ(0u, line.rfind(u"Send  errno: ", 0)) << Platform::Utf16ToUtf8(line);
   EXPECT_EQ(0, responder_.RequestCount());
@@ -213,13 +208,12 @@ TEST_F(TimeSyncTest, MissingServersAreReportedAndNothingIsSent) {
 }
 
 TEST_F(TimeSyncTest, UnresolvableAndOddNamesAreSkipped) {
-  std::vector<std::u16string> lines;
-  Platform::SetDebugSink([&](std::u16string_view text) { lines.emplace_back(text); });
+  Zentrovak::Testing::DebugLines debug;
   responder_.Plan("hex:" + Hex(Reply(0x1C, 2, 3600000000u)));
   const std::u16string withNul(u"127.0.0.1\0x", 11);
   EXPECT_EQ(0, SyncTime({u"no-such-host.invalid", std::u16string(300, u'n'), withNul, u"127.0.0.1"},
                         Options(responder_.port())));
-  Platform::SetDebugSink({});
+  const std::vector<std::u16string> lines = debug.Lines();
   ASSERT_EQ(3u, lines.size());
   EXPECT_EQ(0u, lines[0].rfind(u"Send no-such-host.invalid errno: ", 0));
   EXPECT_EQ(1, responder_.RequestCount());

@@ -191,10 +191,8 @@ void CPageDialog::Close() {
 bool CPageDialog::Admit(const httplib::Request& request, httplib::Response& response) const {
   // Which of two Host or Origin headers counts differs between a proxy,
   // the browser and this server: a request that carries two is not one
-  // the page's own browser sends, nor is an empty Origin (the server
-  // library drops a header without a value before this sees it).
-  if (request.get_header_value_count("Host") > 1 || request.get_header_value_count("Origin") > 1 ||
-      (request.has_header("Origin") && request.get_header_value("Origin").empty())) {
+  // the page's own browser sends.
+  if (request.get_header_value_count("Host") > 1 || request.get_header_value_count("Origin") > 1) {
     response.status = 400;
     response.set_content("bad request", "text/plain");
     return false;
