@@ -28,5 +28,5 @@ else()
   # The loopback bridge server of the posix host.
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
   target_link_libraries(assistant_deps INTERFACE
-    PkgConfig::SQLITE3 PkgConfig::LIBCURL OpenSSL::SSL OpenSSL::Crypto pugixml::pugixml PkgConfig::HTTPLIB ${CMAKE_DL_LIBS})
+    PkgConfig::SQLITE3 PkgConfig::LIBCURL OpenSSL::SSL OpenSSL::Crypto pugixml::pugixml PkgConfig::HTTPLIB resolv ${CMAKE_DL_LIBS})
 endif()

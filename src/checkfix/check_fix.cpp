@@ -7,10 +7,15 @@
 #include "checkfix/cfca_item.h"
 #include "checkfix/com_item.h"
 #include "checkfix/compatibility_item.h"
+#include "checkfix/dns_item.h"
 #include "checkfix/file_item.h"
 #include "checkfix/home_page_item.h"
+#include "checkfix/hosts_item.h"
 #include "checkfix/install_item.h"
 #include "checkfix/registry_item.h"
+#include "checkfix/service_item.h"
+#include "checkfix/trust_item.h"
+#include "checkfix/url_item.h"
 
 namespace Zentrovak::Assistant {
 
@@ -60,6 +65,11 @@ CheckFixFactory::CheckFixFactory() : impl_(std::make_shared<Impl>()) {
   Register("registry", std::make_unique<CheckFixRegistry>());
   Register("clsid", std::make_unique<CheckFixCOM>());
   Register("file", std::make_unique<CheckFixFile>());
+  Register("host", std::make_unique<CheckFixHost>());
+  Register("dns", std::make_unique<CheckFixDns>());
+  Register("trust", std::make_unique<CheckFixTrust>());
+  Register("url", std::make_unique<CheckFixUrl>());
+  Register("service", std::make_unique<CheckFixService>());
   Register("cfca", std::make_unique<CheckFixCFCA>());
   Register("iehomepage", std::make_unique<CheckFixIEHomepage>());
   Register("compatibility", std::make_unique<CheckFixCompatibilityView>());

@@ -385,7 +385,7 @@ Win32Error ImportRegFile(const RegFile& file) {
 
 namespace {
 
-Win32Error ExportTree(const RegistryKey& key, const std::u16string& path, RegFile& out) {
+Win32Error ExportTree(const RegistryKey& key, const std::u16string& path, RegView view, RegFile& out) {
   RegFileKey entry;
   entry.path = path;
   std::vector<std::u16string> names;
@@ -406,9 +406,9 @@ Win32Error ExportTree(const RegistryKey& key, const std::u16string& path, RegFil
     const std::u16string childPath = path + u"\\" + name;
     const auto split = SplitRegPath(childPath);
     RegistryKey child;
-    error = RegistryKey::Open(split->root, split->subkey, RegAccess::Read, RegView::Default, child);
+    error = RegistryKey::Open(split->root, split->subkey, RegAccess::Read, view, child);
     if (error != kErrorSuccess) return error;
-    error = ExportTree(child, childPath, out);
+    error = ExportTree(child, childPath, view, out);
     if (error != kErrorSuccess) return error;
   }
   return kErrorSuccess;
@@ -416,15 +416,15 @@ Win32Error ExportTree(const RegistryKey& key, const std::u16string& path, RegFil
 
 }  // namespace
 
-Win32Error ExportRegKeys(std::u16string_view path, RegFile& out) {
+Win32Error ExportRegKeys(std::u16string_view path, RegFile& out, RegView view) {
   const auto split = SplitRegPath(path);
   if (!split) return kErrorInvalidParameter;
   RegistryKey key;
-  const Win32Error error = RegistryKey::Open(split->root, split->subkey, RegAccess::Read, RegView::Default, key);
+  const Win32Error error = RegistryKey::Open(split->root, split->subkey, RegAccess::Read, view, key);
   if (error != kErrorSuccess) return error;
   std::u16string subkey = split->subkey;
   while (!subkey.empty() && subkey.back() == u'\\') subkey.pop_back();
-  return ExportTree(key, split->rootName + (subkey.empty() ? u"" : u"\\" + subkey), out);
+  return ExportTree(key, split->rootName + (subkey.empty() ? u"" : u"\\" + subkey), view, out);
 }
 
 }  // namespace Zentrovak::Platform

@@ -66,6 +66,6 @@ Win32Error ImportRegFile(const RegFile& file);
 
 // The key at path and every key below it, in the order reg.exe export
 // writes them (a key, then its subkeys by name); 2 when the key is absent.
-Win32Error ExportRegKeys(std::u16string_view path, RegFile& out);
+Win32Error ExportRegKeys(std::u16string_view path, RegFile& out, RegView view = RegView::Default);
 
 }  // namespace Zentrovak::Platform

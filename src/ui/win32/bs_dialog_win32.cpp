@@ -13,6 +13,7 @@
 #include "app/single_instance.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/win32/com_ptr.h"
 #include "platform/win32/unique_handles.h"
 #include "system/process_launch.h"
 #include "ui/document_trust.h"
@@ -51,33 +52,7 @@ class Bstr {
   BSTR value_;
 };
 
-// A COM pointer released at the end of its scope.
-template <typename T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ~ComPtr() { reset(); }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  T** put() {
-    reset();
-    return &p_;
-  }
-  void reset() {
-    if (p_) p_->Release();
-    p_ = nullptr;
-  }
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-  template <typename U>
-  HRESULT As(ComPtr<U>& out) const {
-    return p_ ? p_->QueryInterface(__uuidof(U), reinterpret_cast<void**>(out.put())) : E_POINTER;
-  }
-
- private:
-  T* p_ = nullptr;
-};
+using Platform::Win32::ComPtr;
 
 // Arguments of the page operations, carried by WM_USER + 1.
 struct FunctionCall {

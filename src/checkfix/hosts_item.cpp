@@ -1,0 +1,64 @@
+#include "checkfix/hosts_item.h"
+
+#include "checkfix/file_check.h"
+#include "net/hosts_text.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace Zentrovak::Assistant {
+
+std::u16string HostsFilePath() {
+  return Platform::ExpandEnvironmentReferences(u"%windir%\\system32\\drivers\\etc\\hosts");
+}
+
+int32_t CheckFixHost::ReadFile() {
+  RedirectionGuard redirectionOff;
+  std::string bytes;
+  if (Platform::Failed(Platform::ReadWholeFile(HostsFilePath(), bytes))) return Failed;
+  content_ = std::move(bytes);
+  changed_ = false;
+  return Passed;
+}
+
+int32_t CheckFixHost::BeginCheck() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ReadFile();
+}
+
+int32_t CheckFixHost::CheckEntry(ConfigEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return Network::MapsName(content_, entry.text) ? Failed : Passed;
+}
+
+int32_t CheckFixHost::BeginFix() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ReadFile();
+}
+
+int32_t CheckFixHost::FixEntry(ConfigEntry& entry) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (entry.text.empty() || !Network::MapsName(content_, entry.text)) return Passed;
+  content_ = Network::WithoutName(content_, entry.text);
+  changed_ = true;
+  return Passed;
+}
+
+int32_t CheckFixHost::EndFix() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!changed_) return Passed;
+  RedirectionGuard redirectionOff;
+  const std::u16string path = HostsFilePath();
+  const std::u16string replacement = path + u".new";
+  if (Platform::Failed(Platform::WriteWholeFile(replacement, content_))) {
+    Platform::RemoveFile(replacement);
+    return Failed;
+  }
+  if (Platform::MovePath(replacement, path, true) != Platform::kErrorSuccess) {
+    Platform::RemoveFile(replacement);
+    return Failed;
+  }
+  changed_ = false;
+  return Passed;
+}
+
+}  // namespace Zentrovak::Assistant
