@@ -11,7 +11,11 @@
 #include "checkfix/check_fix.h"
 #include "checkfix/check_or_fix.h"
 #include "checkfix/engine_hooks.h"
+#include "checkfix/compatibility_item.h"
+#include "checkfix/hosts_item.h"
 #include "checkfix/registry_item.h"
+#include "checkfix/service_item.h"
+#include "checkfix/trust_item.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "scripted_check_fix.h"
@@ -75,6 +79,29 @@ TEST_F(CheckOrFixTest, TheRegistryGroupIsRepairedAsSoonAsItsCheckFails) {
   EXPECT_EQ(Variant::Bool(false), Check(u"registry"));
   EXPECT_EQ(Variant::Bool(false), Fix(u"registry"));
   RegistryKey::DeleteTree(Platform::kHkeyCurrentUser, Platform::Utf8ToUtf16(key), RegView::Default);
+}
+
+TEST_F(CheckOrFixTest, RegistryTrustAndCompatibilityGroupsAreRepairedAtOnceOthersNot) {
+  struct Case {
+    const char* type;
+    bool repairedAtOnce;
+  } const cases[] = {{"registry", true}, {"trust", true}, {"compatibility", true}, {"host", false}, {"service", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    auto scripted = std::make_unique<ScriptedCheckFix>();
+    ScriptedCheckFix& group = *scripted;
+    CheckFixFactory::Instance().Register(c.type, std::move(scripted));
+    group.checks = {{"bad", Failed}};
+    model_->groups = {ConfigGroup{c.type, {EntryOf("good"), EntryOf("bad")}}};
+    EXPECT_EQ(Variant::Bool(c.repairedAtOnce), Check(Platform::Utf8ToUtf16(c.type)));
+    EXPECT_EQ(c.repairedAtOnce ? 1u : 0u, group.fixCount);
+  }
+  // The program's own classes back in place for the tests that follow.
+  CheckFixFactory::Instance().Register("registry", std::make_unique<CheckFixRegistry>());
+  CheckFixFactory::Instance().Register("trust", std::make_unique<CheckFixTrust>());
+  CheckFixFactory::Instance().Register("compatibility", std::make_unique<CheckFixCompatibilityView>());
+  CheckFixFactory::Instance().Register("host", std::make_unique<CheckFixHost>());
+  CheckFixFactory::Instance().Register("service", std::make_unique<CheckFixService>());
 }
 
 TEST_F(CheckOrFixTest, OtherGroupsOnlyCheckInCheckModeAndFixInFixMode) {
