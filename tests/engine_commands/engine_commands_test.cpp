@@ -15,6 +15,7 @@
 #include "commands/command_registry.h"
 #include "commands/engine_commands.h"
 #include "platform/text.h"
+#include "support/debug_lines.h"
 #include "support/fixture_paths.h"
 #include "support/loopback_server.h"
 #include "support/recording_dialog.h"
@@ -198,6 +199,22 @@ TEST_F(EngineCommands, SyncTimeWithoutConfiguredServersFails) {
   InstallConfiguration(model);
   // The page's own argument names no server of ours.
   EXPECT_EQ(Variant::Int(-1), RunCommand(Commands::kSyncTime, Variant::String(u"127.0.0.1")));
+}
+
+TEST_F(EngineCommands, SyncTimeAsksTheConfigurationsFourServersInOrder) {
+  auto model = std::make_shared<ItemConfiguration>();
+  // Names that cannot be resolved: each is reported as it is tried, and no
+  // datagram leaves the machine.
+  for (const char* name : {"time_svr1", "time_svr2", "time_svr3", "time_svr4"})
+    model->dataTexts[name] = std::string(name) + ".zentrovak.invalid";
+  InstallConfiguration(model);
+  Testing::DebugLines debug;
+  EXPECT_EQ(Variant::Int(-1), RunCommand(Commands::kSyncTime, Variant::String(u"127.0.0.1")));
+  std::vector<std::string> tried;
+  for (const std::u16string& line : debug.Lines()) tried.push_back(Platform::Utf16ToUtf8(line).substr(0, 36));
+  EXPECT_EQ((std::vector<std::string>{"Send time_svr1.zentrovak.invalid err", "Send time_svr2.zentrovak.invalid err",
+                                      "Send time_svr3.zentrovak.invalid err", "Send time_svr4.zentrovak.invalid err"}),
+            tried);
 }
 
 TEST_F(EngineCommands, GetVersionAnswersTwoSubjects) {

@@ -12,6 +12,7 @@
 #include "net/http_agent.h"
 #include "net_test_support.h"
 #include "platform/files.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 namespace Zentrovak::Network {
@@ -209,6 +210,20 @@ TEST_F(HttpAgentTest, DownloadReportsProgressAndWritesEveryByte) {
   EXPECT_EQ(0, progressSeen[0].percent);
   EXPECT_EQ(0u, progressSeen[0].bytesDone);
   EXPECT_EQ(0u, progressSeen[0].totalBytes);
+
+  // A download cut short fails, and its last notice is no progress: the
+  // error is not passed off as a count of bytes.
+  Zentrovak::Testing::LoopbackServer shortServer;
+  ASSERT_TRUE(shortServer.Started());
+  shortServer.ServeWithLength("/short", std::string(900, 'x'), 1000);
+  progressSeen.clear();
+  EXPECT_TRUE(Platform::Failed(HttpDownloadToFile(shortServer.Url("/short"), target, RecordProgress, 6)));
+  ASSERT_FALSE(progressSeen.empty());
+  const DownloadProgress& last = progressSeen.back();
+  EXPECT_FALSE(last.inProgress);
+  EXPECT_EQ(0u, last.bytesDone);
+  EXPECT_EQ(0, last.percent);
+  EXPECT_EQ(6, last.userValue);
 }
 
 TEST_F(HttpAgentTest, MalformedUrlsFailCleanly) {
