@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "net/bounded_worker.h"
+#include "net/url_reference.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -109,7 +110,7 @@ bool CWinHttpAgent::EnsureConnection(const std::u16string& host, uint16_t port) 
 }
 
 Win32Error CWinHttpAgent::OpenRequest(std::u16string_view url, std::u16string_view queryText, CancelSignal* cancel,
-                                      std::unique_ptr<HttpRequest>& request) {
+                                      std::unique_ptr<HttpRequest>& request, std::u16string& address) {
   std::lock_guard<std::mutex> lock(stateMutex_);
   // An abandoned request leaves the members to the requests after it.
   if (Raised(cancel)) return HttpError::kOperationCancelled;
@@ -125,6 +126,8 @@ Win32Error CWinHttpAgent::OpenRequest(std::u16string_view url, std::u16string_vi
     request.reset();
     return Platform::kErrorInvalidHandle;
   }
+  address = (requestFlags_ & kWinHttpFlagSecure ? u"https://" : u"http://") + connectedHost_ + u":" +
+            Platform::ToU16(connectedPort_) + path;
   return 0;
 }
 
@@ -135,19 +138,54 @@ uint32_t CWinHttpAgent::QueryNumberHeader(HttpRequest& request, HttpNumberHeader
 
 HResult CWinHttpAgent::StartRequest(std::u16string_view url, std::u16string_view queryText, Exchange& exchange) {
   exchange.cancel = CurrentCancelSignal();
-  if (Win32Error error = OpenRequest(url, queryText, exchange.cancel, exchange.request))
+  if (Win32Error error = OpenRequest(url, queryText, exchange.cancel, exchange.request, exchange.address))
     return HResultFromWin32(error);
+  if (HResult result = SendAndReceive(url, exchange); Platform::Failed(result)) return result;
+  return FollowRedirects(exchange);
+}
+
+HResult CWinHttpAgent::SendAndReceive(std::u16string_view address, Exchange& exchange) {
   HttpRequest& request = *exchange.request;
   exchange.watch = WatchCancel(exchange.cancel, request);
   // The automatic-configuration script may have to be fetched: outside the
   // lock, like the transfer, and already under the cancel watch.
-  if (!autoConfigUrl_.empty()) request.ApplyAutoProxy(url, autoConfigUrl_);
+  if (!autoConfigUrl_.empty()) request.ApplyAutoProxy(address, autoConfigUrl_);
   OnRequestOpened(request);
   if (Win32Error error = request.SendRequest()) return HResultFromWin32(error);
   if (Win32Error error = request.ReceiveResponse()) return HResultFromWin32(error);
   if (Raised(exchange.cancel)) return HResultFromWin32(HttpError::kOperationCancelled);
   exchange.status = QueryNumberHeader(request, HttpNumberHeader::StatusCode);
   return Platform::kSOk;
+}
+
+HResult CWinHttpAgent::FollowRedirects(Exchange& exchange) {
+  for (int followed = 0;; ++followed) {
+    const uint32_t status = exchange.status;
+    if (status < 300 || status > 399 || status == 304) return Platform::kSOk;
+    std::u16string location;
+    if (exchange.request->QueryLocation(location) != 0) return Platform::kSOk;
+    const std::u16string target = ResolveReference(exchange.address, location);
+    if (!MayFollowRedirect(exchange.address, target)) return Platform::kSOk;
+    if (followed == kMaxRedirects) return HResultFromWin32(HttpError::kRedirectFailed);
+    CrackedUrl parts;
+    if (Win32Error error = CrackUrl(target, parts)) return HResultFromWin32(error);
+    const std::u16string joined = parts.path + parts.extra;
+    std::unique_ptr<HttpRequest> next;
+    {
+      std::lock_guard<std::mutex> lock(stateMutex_);
+      std::shared_ptr<HttpConnection> connection;
+      if (!session_) return HResultFromWin32(sessionError_);
+      if (Win32Error error = session_->Connect(parts.host, parts.port, connection)) return HResultFromWin32(error);
+      OnConnected(*connection);
+      if (Win32Error error = connection->OpenRequest(joined.substr(0, joined.find(u'#')),
+                                                     parts.secure ? kWinHttpFlagSecure : 0, next))
+        return HResultFromWin32(error);
+    }
+    exchange.watch = {};
+    exchange.request = std::move(next);
+    exchange.address = target;
+    if (HResult result = SendAndReceive(target, exchange); Platform::Failed(result)) return result;
+  }
 }
 
 HResult CWinHttpAgent::Get(std::u16string_view url, std::string_view queryText, std::string& body) {

@@ -88,11 +88,19 @@ class CWinHttpAgent {
     std::unique_ptr<HttpRequest> request;
     CancelSignal::Registration watch;  // dropped before the request
     uint32_t status = 0;
+    std::u16string address;  // absolute: the one the response came from
   };
   Platform::HResult StartRequest(std::u16string_view url, std::u16string_view queryText, Exchange& exchange);
-  // Under the lock: the request object from the agent's members.
+  // Under the lock: the request object from the agent's members, and the
+  // absolute address it asks for.
   Platform::Win32Error OpenRequest(std::u16string_view url, std::u16string_view queryText, CancelSignal* cancel,
-                                   std::unique_ptr<HttpRequest>& request);
+                                   std::unique_ptr<HttpRequest>& request, std::u16string& address);
+  // Follows the redirects of the response in `exchange` on connections of
+  // their own (the agent's connection stays where it was): to http or
+  // https, never from https down to http, at most kMaxRedirects. A redirect
+  // that is not followed is the response.
+  Platform::HResult FollowRedirects(Exchange& exchange);
+  Platform::HResult SendAndReceive(std::u16string_view address, Exchange& exchange);
   // Both under stateMutex_.
   Platform::Win32Error ResolveRequestPath(std::u16string_view url, std::u16string& path);
   bool EnsureConnection(const std::u16string& host, uint16_t port);

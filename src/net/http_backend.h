@@ -79,6 +79,9 @@ class HttpRequest {
   virtual Platform::Win32Error ReceiveResponse() = 0;
   // WINHTTP_QUERY_FLAG_NUMBER: kHeaderNotFound when the header is absent.
   virtual Platform::Win32Error QueryNumberHeader(HttpNumberHeader header, uint32_t& value) = 0;
+  // The Location header as sent; kHeaderNotFound when absent. Requests never
+  // follow redirects themselves: the agent does (see FollowRedirects).
+  virtual Platform::Win32Error QueryLocation(std::u16string& location) = 0;
   // 0 bytes available means the body has ended.
   virtual Platform::Win32Error QueryDataAvailable(uint32_t& bytes) = 0;
   virtual Platform::Win32Error ReadData(void* buffer, uint32_t size, uint32_t& read) = 0;

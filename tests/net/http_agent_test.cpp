@@ -339,6 +339,37 @@ TEST_F(HttpAgentTest, CertificateChecksAreRelaxedByOption1001) {
   App::SetRuntimeOption(1001, 0);
 }
 
+TEST_F(HttpAgentTest, RedirectsAreFollowedButNeverFromHttpsDownToHttp) {
+  App::SetRuntimeOption(1001, 1);  // the TLS server's certificate is self-signed
+  const std::u16string http = u"http/" + Platform::ToU16(HttpPort());
+  const std::u16string https = u"https/" + Platform::ToU16(ServerPort("ZT_HTTPS_PORT"));
+  const auto hop = [](const std::u16string& to) { return u"redirect/302/" + to + u"/"; };
+  struct Case {
+    const char* name;
+    std::u16string url;
+    std::string landed;  // the path reached, or "moved": the redirect is the answer
+  } const cases[] = {
+      {"http to http", HttpOrigin() + u"/" + hop(http) + u"landed", "/landed"},
+      {"http to https", HttpOrigin() + u"/" + hop(https) + u"landed", "/landed"},
+      {"https to https", Origin(ServerPort("ZT_HTTPS_PORT"), u"127.0.0.1", u"https") + u"/" + hop(https) + u"landed",
+       "/landed"},
+      {"https to http", Origin(ServerPort("ZT_HTTPS_PORT"), u"127.0.0.1", u"https") + u"/" + hop(http) + u"landed",
+       "moved"},
+      {"http to https to http", HttpOrigin() + u"/" + hop(https) + hop(http) + u"landed", "moved"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string body;
+    EXPECT_EQ(kSOk, HttpGetToMemory(c.url, body));
+    EXPECT_EQ(c.landed, c.landed == "moved" ? body : ParseEcho(body).path);
+    // A download sees the same answer.
+    const std::u16string target = TempFile(u"redirected.bin");
+    EXPECT_EQ(kSOk, HttpDownloadToFile(c.url, target, nullptr, 0));
+    EXPECT_EQ(c.landed, c.landed == "moved" ? ReadFile(target) : ParseEcho(ReadFile(target)).path);
+  }
+  App::SetRuntimeOption(1001, 0);
+}
+
 TEST_F(HttpAgentTest, UsersProxySettingsAreHonoured) {
   const std::string proxy = "127.0.0.1:" + std::to_string(HttpPort());
   {

@@ -162,6 +162,12 @@ class CurlRequest : public HttpRequest {
   Win32Error SendRequest() override;
   Win32Error ReceiveResponse() override;
   Win32Error QueryNumberHeader(HttpNumberHeader header, uint32_t& value) override;
+  Win32Error QueryLocation(std::u16string& location) override {
+    if (!added_ || (!headersComplete_ && !done_)) return HttpError::kIncorrectHandleState;
+    if (location_.empty()) return HttpError::kHeaderNotFound;
+    location = Platform::Utf8ToUtf16(location_);
+    return 0;
+  }
   Win32Error QueryDataAvailable(uint32_t& bytes) override;
   Win32Error ReadData(void* buffer, uint32_t size, uint32_t& read) override;
   void Cancel() override {
@@ -198,10 +204,10 @@ class CurlRequest : public HttpRequest {
   bool paused_ = false;
   std::string buffer_;
   size_t readPos_ = 0;
-  // The response being received; a redirect that curl follows starts anew.
+  // The response being received.
   long status_ = 0;
   std::optional<uint64_t> contentLength_;
-  bool hasLocation_ = false;
+  std::string location_;
   bool headersComplete_ = false;
 };
 
@@ -265,7 +271,7 @@ size_t CurlRequest::OnHeader(char* data, size_t size, size_t count, void* self) 
       for (const char* p = space + 1; p < data + length && *p >= '0' && *p <= '9' && request->status_ < 1000; ++p)
         request->status_ = request->status_ * 10 + (*p - '0');
     request->contentLength_.reset();
-    request->hasLocation_ = false;
+    request->location_.clear();
   } else if (StartsWithNoCase(data, length, "content-length:")) {
     uint64_t value = 0;
     bool digits = false;
@@ -280,11 +286,13 @@ size_t CurlRequest::OnHeader(char* data, size_t size, size_t count, void* self) 
     }
     if (digits) request->contentLength_ = value;
   } else if (StartsWithNoCase(data, length, "location:")) {
-    request->hasLocation_ = true;
+    std::string_view value(data + 9, length - 9);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && std::strchr(" \t\r\n", value.back())) value.remove_suffix(1);
+    request->location_ = std::string(value);
   } else if ((length == 2 && data[0] == '\r') || (length == 1 && data[0] == '\n')) {
-    const long status = request->status_;
-    const bool followed = status >= 300 && status < 400 && status != 304 && request->hasLocation_;
-    if (status >= 200 && !followed) request->headersComplete_ = true;
+    // An interim answer (1xx) is followed by the real one.
+    if (request->status_ >= 200) request->headersComplete_ = true;
   }
   return length;
 }
@@ -331,10 +339,8 @@ void CurlRequest::Configure() {
   curl_easy_setopt(easy, CURLOPT_USERAGENT, session.userAgent.c_str());
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  // Redirects are followed, but never from https down to http.
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure_ ? "https" : "http,https");
+  // The agent follows redirects itself, the same way on every system.
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kReceiveStallSeconds);

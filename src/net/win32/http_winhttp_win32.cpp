@@ -74,6 +74,21 @@ class WinHttpRequest : public HttpRequest {
     if (error == 0) value = number;
     return error;
   }
+  Win32Error QueryLocation(std::u16string& location) override {
+    if (cancelled_) return HttpError::kOperationCancelled;
+    DWORD size = 0;
+    DWORD error = request_.QueryHeaders(WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                                        &size, WINHTTP_NO_HEADER_INDEX);
+    if (error != ERROR_INSUFFICIENT_BUFFER) return error == 0 ? HttpError::kHeaderNotFound : error;
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    error = request_.QueryHeaders(WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
+                                  WINHTTP_NO_HEADER_INDEX);
+    if (error != 0) return error;
+    text.resize(size / sizeof(wchar_t));
+    location = Platform::Win32::U16(text);
+    return 0;
+  }
   Win32Error QueryDataAvailable(uint32_t& bytes) override {
     if (cancelled_) return HttpError::kOperationCancelled;
     DWORD available = 0;
@@ -110,6 +125,9 @@ class WinHttpConnection : public HttpConnection, public std::enable_shared_from_
     const DWORD error = connect_.OpenRequest(L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
                                              WINHTTP_DEFAULT_ACCEPT_TYPES, flags, handle);
     if (error != 0) return error;
+    // The agent follows redirects itself, the same way on every system.
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    if (const DWORD refused = handle.SetOption(WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy)) return refused;
     request = std::make_unique<WinHttpRequest>(shared_from_this(), std::move(handle), session_);
     return 0;
   }
