@@ -25,11 +25,19 @@ void ArgumentError(const char16_t* message) { ShowTaskMessage(5, message, kTitle
 
 bool IsSettingValue(const Variant& v) { return v.IsInt() || v.IsString() || v.IsBool(); }
 
-void SaveSettings(const Variant& key, const Variant& value) {
+// Answers nothing when the value is stored; a value the store refused
+// answers false (and says so in the diagnostic output) rather than pass for
+// saved.
+void SaveSettings(Variant& result, const Variant& key, const Variant& value) {
   if (!key.IsString()) return ArgumentError(u"save_settings第2个参数应该为String类型！");
   if (!IsSettingValue(value)) return ArgumentError(u"save_settings第3个参数使用了不支持的类型！");
-  if (value.IsString()) App::WriteSettingString(App::kSettingsSection, key.AsString(), value.AsString());
-  else App::WriteSettingInt(App::kSettingsSection, key.AsString(), value.IsBool() ? value.AsBoolBits() : value.AsInt());
+  const bool stored =
+      value.IsString()
+          ? App::WriteSettingString(App::kSettingsSection, key.AsString(), value.AsString())
+          : App::WriteSettingInt(App::kSettingsSection, key.AsString(), value.IsBool() ? value.AsBoolBits() : value.AsInt());
+  if (stored) return;
+  App::DebugOut(u"save_settings: %s could not be stored\n", key.AsString().c_str());
+  result = Variant::Bool(false);
 }
 
 void LoadSettings(Variant& result, const Variant& key, const Variant& fallback) {
@@ -114,7 +122,7 @@ Variant& DispatchCommand(Variant& result, UI::IBSDialog* dialog, const Variant& 
   if (id < 2 || id > kLastCommandId) return result;
 
   switch (id) {
-    case kSaveSettings: SaveSettings(a1, a2); break;
+    case kSaveSettings: SaveSettings(result, a1, a2); break;
     case kLoadSettings: LoadSettings(result, a1, a2); break;
     case kMessageBox:
       if (a1.IsString()) ShowTaskMessage(a2.IsInt() ? a2.AsInt() : 0, a1.AsString(), kTitleString, u"", nullptr);

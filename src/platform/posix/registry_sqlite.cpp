@@ -1,8 +1,11 @@
 // The registry of the posix machine: one SQLite database in the machine
 // directory. Every change is one transaction, so a process killed in the
 // middle of a write leaves the store as it was before that write; WAL mode
-// and a busy timeout let several processes use it at once.
+// and a short busy timeout let several processes use it at once: a store
+// another process keeps locked answers reads, and fails writes with an
+// error after a moment instead of holding the caller.
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,6 +28,9 @@ namespace {
 // to 16383.
 constexpr size_t kMaxKeyComponent = 255;
 constexpr size_t kMaxValueName = 16383;
+
+// How long a write waits for another process's lock before it fails.
+constexpr int kBusyWaitMs = 1000;
 
 constexpr int64_t kLocalMachineId = 1;
 constexpr int64_t kCurrentUserId = 2;
@@ -107,10 +113,13 @@ class RegistryStore {
     return store;
   }
 
-  // The store of the current machine directory, opened on first use.
+  // The store of the current machine directory, opened on first use, and
+  // opened anew when its file was deleted or replaced meanwhile (writes to
+  // a deleted file would be lost with the process).
   sqlite3* Db() {
     const std::string path = Posix::MachineDirectory() + "/registry.db";
-    if (db_ && path == path_) return db_;
+    if (db_ && path == path_ && SameFileAsOpened()) return db_;
+    if (db_ && path == path_) Report("registry store " + path_ + " was removed or replaced; a new store was started\n");
     CloseDb();
     path_ = path;
     const Health health = OpenAndCheck();
@@ -120,6 +129,7 @@ class RegistryStore {
     } else if (health == Health::Unavailable) {
       CloseDb();
     }
+    RememberFile();
     return db_;
   }
 
@@ -133,6 +143,55 @@ class RegistryStore {
     db_ = nullptr;
   }
 
+  void RememberFile() {
+    struct stat info {};
+    opened_ = db_ && ::stat(path_.c_str(), &info) == 0 ? std::optional<std::pair<dev_t, ino_t>>({info.st_dev, info.st_ino})
+                                                        : std::nullopt;
+  }
+  bool SameFileAsOpened() const {
+    struct stat info {};
+    return opened_ && ::stat(path_.c_str(), &info) == 0 && opened_->first == info.st_dev &&
+           opened_->second == info.st_ino;
+  }
+
+  static void Report(const std::string& message) {
+    std::fputs(message.c_str(), stderr);
+    WriteDebugString(Utf8ToUtf16(message));
+  }
+
+  // Only a regular file (or nothing yet) can be the store: a directory, a
+  // device or a link in its place is set aside like a damaged file.
+  bool PathHoldsSomethingElse() const {
+    struct stat info {};
+    if (::lstat(path_.c_str(), &info) != 0) return false;
+    return !S_ISREG(info.st_mode);
+  }
+
+  // The store's own tables, or none yet; anything else is another
+  // program's database.
+  bool ForeignSchema() {
+    Statement tables(db_, "SELECT name, sql FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'");
+    if (!tables.ok()) return true;
+    int ours = 0;
+    while (tables.Step() == SQLITE_ROW) {
+      const std::string name = tables.Text(0);
+      if (name != "keys" && name != "vals") return true;
+      ++ours;
+    }
+    if (ours == 0) return false;
+    for (const char* check : {"SELECT id, parent, name, folded FROM keys LIMIT 0",
+                              "SELECT key, name, folded, type, data FROM vals LIMIT 0"}) {
+      Statement probe(db_, check);
+      if (!probe.ok()) return true;
+    }
+    return ours != 2;
+  }
+
+  bool HasOwnTables() {
+    Statement count(db_, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN ('keys','vals')");
+    return count.ok() && count.Step() == SQLITE_ROW && count.Int(0) == 2;
+  }
+
   bool Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
   enum class Health { Ok, Damaged, Unavailable };
@@ -140,10 +199,11 @@ class RegistryStore {
   // Damaged: the file is not a database or fails its check. Unavailable:
   // anything else (no permission, disk full), which must not cost the data.
   Health OpenAndCheck() {
+    if (PathHoldsSomethingElse()) return Health::Damaged;
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK)
       return Health::Unavailable;
-    sqlite3_busy_timeout(db_, 15000);
+    sqlite3_busy_timeout(db_, kBusyWaitMs);
     const auto damaged = [this] {
       const int code = sqlite3_errcode(db_);
       return code == SQLITE_NOTADB || code == SQLITE_CORRUPT ? Health::Damaged : Health::Unavailable;
@@ -154,6 +214,10 @@ class RegistryStore {
       if (!check.ok() || check.Step() != SQLITE_ROW) return damaged();
       if (check.Text(0) != "ok") return Health::Damaged;
     }
+    if (ForeignSchema()) return Health::Damaged;
+    // Made once; a store that has them is opened without taking the write
+    // lock, which another process may hold.
+    if (HasOwnTables()) return Health::Ok;
     const bool schema = Exec("BEGIN IMMEDIATE") &&
            Exec("CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
                 " name TEXT NOT NULL, folded TEXT NOT NULL, UNIQUE(parent, folded));"
@@ -175,15 +239,13 @@ class RegistryStore {
     std::rename(path_.c_str(), aside.c_str());
     std::rename((path_ + "-wal").c_str(), (aside + "-wal").c_str());
     std::remove((path_ + "-shm").c_str());
-    const std::string message = "registry store " + path_ + " is damaged; kept as " + aside +
-                                " and a new store was started\n";
-    std::fputs(message.c_str(), stderr);
-    WriteDebugString(Utf8ToUtf16(message));
+    Report("registry store " + path_ + " is damaged; kept as " + aside + " and a new store was started\n");
   }
 
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   std::string path_;
+  std::optional<std::pair<dev_t, ino_t>> opened_;  // the file db_ was opened on
 };
 
 class Transaction {
