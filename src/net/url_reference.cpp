@@ -25,7 +25,8 @@ std::u16string WithoutFragment(std::u16string_view text) {
   return std::u16string(text.substr(0, text.find(u'#')));
 }
 
-// RFC 3986 5.2.4: "." and ".." segments taken out of a path.
+}  // namespace
+
 std::u16string RemoveDotSegments(std::u16string_view path) {
   std::u16string out;
   while (!path.empty()) {
@@ -47,8 +48,6 @@ std::u16string RemoveDotSegments(std::u16string_view path) {
   }
   return out;
 }
-
-}  // namespace
 
 std::u16string ResolveReference(std::u16string_view base, std::u16string_view reference) {
   if (SchemeLength(reference) > 0) return WithoutFragment(reference);

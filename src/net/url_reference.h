@@ -11,6 +11,9 @@ namespace Zentrovak::Network {
 // the client).
 std::u16string ResolveReference(std::u16string_view base, std::u16string_view reference);
 
+// RFC 3986 5.2.4: a path with its "." and ".." segments taken out.
+std::u16string RemoveDotSegments(std::u16string_view path);
+
 // Whether a redirect from `from` to `to` is followed: only to http or
 // https, and never from https down to http, as WinHTTP's default policy.
 bool MayFollowRedirect(std::u16string_view from, std::u16string_view to);

@@ -249,6 +249,19 @@ test('a foreign document cannot reach the bridge and nothing runs', async () => 
   assert.equal(await callc('load_settings', 'foreign', 0), 0, 'the foreign call ran');
 });
 
+// The whole answer of the host to a request written as it stands.
+function rawAnswer(head) {
+  return new Promise((resolve, reject) => {
+    const url = new URL(host.origin);
+    const socket = net.connect(Number(url.port), '127.0.0.1', () => socket.write(head));
+    let answer = '';
+    socket.setTimeout(5000, () => socket.destroy(new Error('no answer')));
+    socket.on('data', (chunk) => { answer += chunk; });
+    socket.on('end', () => resolve(answer));
+    socket.on('error', reject);
+  });
+}
+
 // The status line the host answers to a request written as it stands.
 function rawStatus(head) {
   return new Promise((resolve, reject) => {
@@ -276,6 +289,34 @@ test('two Host or two Origin headers are refused even with the secret', async ()
     [[`Host: ${own}`, `Origin: ${host.origin}`, 'Origin: http://evil.example'], 'HTTP/1.1 400 Bad Request'],
   ];
   for (const [headers, status] of cases) assert.equal(await request(headers), status, headers.join(' | '));
+});
+
+test('another local page cannot take the event stream or reach the bridge with the session cookie alone', async () => {
+  const url = new URL(host.address);
+  const own = `127.0.0.1:${url.port}`;
+  const cookie = `Cookie: zentrovak_session_${url.port}=${url.searchParams.get('key')}`;
+  const answer = (lines) => rawAnswer([...lines, `Host: ${own}`, cookie, 'Connection: close', '', ''].join('\r\n'));
+  const shim = await answer(['GET /bridge/shim.js HTTP/1.1', 'Sec-Fetch-Site: same-origin']);
+  const token = /ZENTROVAK_TOKEN="([0-9a-f]+)"/.exec(shim)[1];
+  const statusOf = async (lines) => { const a = await answer(lines); return a.slice(0, a.indexOf('\r\n')); };
+  const body = '{"args":[{"t":"s","v":"save_settings"},{"t":"s","v":"taken"},{"t":"i","v":1}]}';
+  const cases = [
+    // What an <img> or <script> of another local page sends.
+    [['GET /bridge/events HTTP/1.1', 'Sec-Fetch-Site: same-site'], 'HTTP/1.1 403 Forbidden'],
+    [['GET /bridge/shim.js HTTP/1.1', 'Sec-Fetch-Site: same-site'], 'HTTP/1.1 403 Forbidden'],
+    [['GET /bridge/events HTTP/1.1'], 'HTTP/1.1 403 Forbidden'],
+    [[`GET /bridge/events?token=${token} HTTP/1.1`, 'Sec-Fetch-Site: same-site'], 'HTTP/1.1 403 Forbidden'],
+    [['POST /bridge/callc HTTP/1.1', 'Content-Type: text/plain', `Content-Length: ${body.length}`, '', body],
+     'HTTP/1.1 403 Forbidden'],
+    // Even with the token, a second stream never replaces the live one.
+    [[`GET /bridge/events?token=${token} HTTP/1.1`], 'HTTP/1.1 409 Conflict'],
+  ];
+  for (const [lines, status] of cases) assert.equal(await statusOf(lines), status, lines[0]);
+
+  // The page still has its stream: an answer that travels on it arrives.
+  const value = await page.evaluate(() => new Promise((resolve) =>
+    window.external.asyncalld(resolve, 'load_settings', 'taken', 7)));
+  assert.equal(value, 7, 'a refused request ran');
 });
 
 test('the program ends when its last page is gone', async () => {

@@ -127,6 +127,17 @@ TEST(DocumentTrust, OwnPagesAndTheResUrlOriginOnly) {
       {u"https://bank.example.cn:8443/x", u"https://bank.example.cn/index.html", false},
       {u"file:///C:/pages/b.html", u"file:///C:/pages/a.html", true},
       {u"file:///C:/other/b.html", u"file:///C:/pages/a.html", false},
+      // A file path as the setting; the browser reports the file's address.
+      {u"file:///C:/pages/index.html", u"C:\\pages\\index.html", true},
+      {u"file:///C:/other/index.html", u"C:\\pages\\index.html", false},
+      {u"file://server/share/pages/b.html", u"\\\\server\\share\\pages\\a.html", true},
+      // Windows escapes the blank; the setting is typed as the user sees it.
+      {u"file:///C:/Program%20Files/pages/index.html", u"file:///C:/Program Files/pages/index.html", true},
+      {u"file:///C:/Program Files/pages/index.html", u"C:\\Program%20Files\\pages\\a.html", true},
+      // Escaped or not, ".." does not climb out of the trusted folder.
+      {u"file:///C:/pages/..%2Fother/x.html", u"C:\\pages\\index.html", false},
+      {u"file:///C:/pages/../other/x.html", u"C:\\pages\\index.html", false},
+      {u"file:///C:/pages/sub/../b.html", u"C:\\pages\\index.html", true},
       {u"res://C:\\Program Files\\Bank\\NetBankAssistant.exe/129", u"https://bank.example.cn/", true},
   };
   for (const auto& c : cases)

@@ -7,6 +7,7 @@ namespace Zentrovak::UI::Posix {
 extern const char kShimScript[];
 const char kShimScript[] = R"JS((function () {
   var base = "/bridge/";
+  var token = typeof ZENTROVAK_TOKEN == "string" ? ZENTROVAK_TOKEN : "";
   var objects = {};
   var nextHandle = 1;
   var UNKNOWN_NAME = -2147352570;   /* DISP_E_UNKNOWNNAME */
@@ -73,6 +74,7 @@ const char kShimScript[] = R"JS((function () {
     try {
       x.open("POST", base + path, !sync);
       x.setRequestHeader("Content-Type", "application/json");
+      x.setRequestHeader("X-Zentrovak-Token", token);
       if (!sync && whenRefused) {
         x.onloadend = function () { if (x.status != 200) whenRefused(); };
       }
@@ -231,8 +233,16 @@ const char kShimScript[] = R"JS((function () {
   /* The program's calls arrive on the event stream, opened when the
      document is complete: before that the program's calls find no page. */
   var events = null;
+  var listenTries = 0;
   function listen() {
-    events = new EventSource(base + "events");
+    events = new EventSource(base + "events?token=" + encodeURIComponent(token));
+    events.onopen = function () { listenTries = 0; };
+    /* Refused while the document before this one (a reload) still holds
+       the stream: try again for a while. */
+    events.onerror = function () {
+      if (stopped || events.readyState != 2 || ++listenTries > 40) return;
+      setTimeout(function () { if (!stopped) listen(); }, 250);
+    };
     events.onmessage = function (e) {
       var op;
       try { op = JSON.parse(e.data); } catch (x) { return; }

@@ -29,6 +29,12 @@ constexpr HResult kTypeMismatch = static_cast<HResult>(0x80020005u);  // DISP_E_
 // Cookies do not tell ports apart: each run's cookie carries its port.
 constexpr char kCookiePrefix[] = "zentrovak_session_";
 constexpr char kSecretHeader[] = "X-Zentrovak-Secret";
+// The page token: handed only to the program's own documents (inside the
+// shim, which only same-origin scripts may fetch) and presented by them on
+// every bridge request. The secret alone does not reach the bridge: the
+// session cookie rides along on any request from another local page,
+// since browsers take every port of 127.0.0.1 for one site.
+constexpr char kTokenHeader[] = "X-Zentrovak-Token";
 constexpr size_t kMaxRequestBytes = 64u << 20;
 
 std::string RandomSecret() {
@@ -143,14 +149,18 @@ PageSource ResourcePageSource() {
 }
 
 CPageDialog::CPageDialog(const BSDialogParams& params, PageSource source)
-    : params_(params), source_(std::move(source)), secret_(RandomSecret()), uiThread_(Platform::CurrentThreadId()) {}
+    : params_(params),
+      source_(std::move(source)),
+      secret_(RandomSecret()),
+      pageToken_(RandomSecret()),
+      uiThread_(Platform::CurrentThreadId()) {}
 
 CPageDialog::~CPageDialog() { Close(); }
 
 bool CPageDialog::OnUiThread() const { return Platform::CurrentThreadId() == uiThread_; }
 
 bool CPageDialog::Start() {
-  if (secret_.empty()) return false;
+  if (secret_.empty() || pageToken_.empty()) return false;
   server_ = std::make_unique<httplib::Server>();
   // Every synchronous call and the event stream hold a thread while they
   // wait; calls may nest.
@@ -206,11 +216,24 @@ bool CPageDialog::Admit(const httplib::Request& request, httplib::Response& resp
     if (presented.empty() && request.path == "/open") presented = request.get_param_value("key");
     allowed = SameSecret(presented, secret_);
   }
+  if (allowed && request.path.rfind("/bridge/", 0) == 0) allowed = FromOwnDocument(request);
   if (!allowed) {
     response.status = 403;
     response.set_content("refused", "text/plain");
   }
   return allowed;
+}
+
+// The browser says where a request comes from (a page of another port is
+// "same-site", not "same-origin"); the token says it is one of the
+// program's own documents. The shim itself needs no token: it hands it out.
+bool CPageDialog::FromOwnDocument(const httplib::Request& request) const {
+  if (request.has_header("Sec-Fetch-Site") && request.get_header_value("Sec-Fetch-Site") != "same-origin")
+    return false;
+  if (request.path == "/bridge/shim.js") return true;
+  std::string token = request.get_header_value(kTokenHeader);
+  if (token.empty() && request.path == "/bridge/events") token = request.get_param_value("token");
+  return SameSecret(token, pageToken_);
 }
 
 void CPageDialog::InstallRoutes() {
@@ -222,6 +245,10 @@ void CPageDialog::InstallRoutes() {
     }
     response.set_header("Cache-Control", "no-store");
     response.set_header("X-Content-Type-Options", "nosniff");
+    // Another local page must not frame the program's pages: a framed copy
+    // would run the shim.
+    response.set_header("X-Frame-Options", "SAMEORIGIN");
+    response.set_header("Content-Security-Policy", "frame-ancestors 'self'");
     return Admit(request, response) ? httplib::Server::HandlerResponse::Unhandled
                                     : httplib::Server::HandlerResponse::Handled;
   });
@@ -342,10 +369,12 @@ void CPageDialog::ServeEvents(const httplib::Request&, httplib::Response& respon
   auto stream = std::make_shared<EventStream>();
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (stream_) {
-      // A newer document (a reload, or a second window) takes over.
-      stream_->events.push_back(json{{"op", "superseded"}}.dump());
-      stream_->ended = true;
+    if (stream_ && !stream_->ended) {
+      // The live page keeps its stream; a reload's new document gets it once
+      // the old one's is gone (its shim tries again).
+      response.status = 409;
+      response.set_content("a page is connected", "text/plain");
+      return;
     }
     stream->generation = ++generation_;
     stream_ = stream;
@@ -772,7 +801,8 @@ int CPageDialog::ShowBox(const json& box) {
 }
 
 std::string CPageDialog::ShimScript() const {
-  return "var ZENTROVAK_AUTOSIZE=" + std::to_string(params_.autoSize) + ";\n" + kShimScript;
+  return "var ZENTROVAK_AUTOSIZE=" + std::to_string(params_.autoSize) + ";\nvar ZENTROVAK_TOKEN=\"" + pageToken_ +
+         "\";\n" + kShimScript;
 }
 
 }  // namespace Zentrovak::UI::Posix

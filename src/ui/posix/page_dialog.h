@@ -95,6 +95,7 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
 
   void InstallRoutes();
   bool Admit(const httplib::Request& request, httplib::Response& response) const;
+  bool FromOwnDocument(const httplib::Request& request) const;
   void ServeStartPage(httplib::Response& response);
   void ServeFile(const std::string& path, httplib::Response& response);
   void ProxyResUrl(const httplib::Request& request, httplib::Response& response);
@@ -119,6 +120,7 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   BSDialogParams params_;
   PageSource source_;
   std::string secret_;
+  std::string pageToken_;
   int port_ = 0;
   std::unique_ptr<httplib::Server> server_;
   std::thread serverThread_;
