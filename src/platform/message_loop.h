@@ -15,6 +15,10 @@ void RunMessageLoop(const std::atomic<bool>& running);
 // PostQuitMessage does; posix wakes the one event loop of the process.
 void PostQuit(int exitCode);
 
+// Whether the quit message was posted and the loop has not ended since.
+// Waits that serve the loop end on it: nothing they wait for will come.
+bool QuitPosted();
+
 // Serves messages (and, on posix, posted tasks) for at least `milliseconds`,
 // returning on time even when nothing arrives.
 void PumpMessagesFor(uint32_t milliseconds);

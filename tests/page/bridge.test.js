@@ -332,3 +332,22 @@ test('the program ends when its last page is gone', async () => {
     second.cleanUp();
   }
 });
+
+test('the program ends when its page is closed while a call waits for the page', async () => {
+  const second = await startHost(process.env.BRIDGE_HOST, [process.env.FIXTURES], {});
+  try {
+    const p = await chrome.context.newPage();
+    p.on('dialog', () => {});  // the question is never answered
+    await p.goto(second.address);
+    await p.waitForFunction(() => document.readyState === 'complete');
+    await p.evaluate(() => {
+      window.askForever = function () { return confirm('continue?'); };
+      setTimeout(function () { window.external.callc('call_js', 'askForever'); }, 0);
+    });
+    await p.waitForTimeout(500);
+    await p.close();
+    assert.equal(await withTimeout(second.exited, 15000, 'the host did not end'), 0);
+  } finally {
+    second.cleanUp();
+  }
+});

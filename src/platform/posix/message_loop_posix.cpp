@@ -75,6 +75,12 @@ void PostQuit(int) {
   loop.wake.notify_all();
 }
 
+bool QuitPosted() {
+  EventLoop& loop = Loop();
+  std::lock_guard<std::mutex> lock(loop.mutex);
+  return loop.quit;
+}
+
 void PumpMessagesFor(uint32_t milliseconds) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   if (CurrentThreadId() == Loop().threadId.load()) {

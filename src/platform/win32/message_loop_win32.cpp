@@ -22,6 +22,10 @@ bool RunIfTask(const MSG& msg) {
 
 }  // namespace
 
+namespace {
+std::atomic<bool> quitPosted{false};
+}  // namespace
+
 void RunMessageLoop(const std::atomic<bool>& running) {
   loopThread = ::GetCurrentThreadId();
   MSG msg;
@@ -33,9 +37,15 @@ void RunMessageLoop(const std::atomic<bool>& running) {
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }
+  quitPosted = false;  // a later loop in the same process starts afresh
 }
 
-void PostQuit(int exitCode) { ::PostQuitMessage(exitCode); }
+void PostQuit(int exitCode) {
+  quitPosted = true;
+  ::PostQuitMessage(exitCode);
+}
+
+bool QuitPosted() { return quitPosted.load(); }
 
 void PumpMessagesFor(uint32_t milliseconds) {
   const DWORD start = ::GetTickCount();

@@ -517,16 +517,20 @@ HResult CPageDialog::PageOperation(json op, json* answer) {
   return pending->hr;
 }
 
-bool CPageDialog::PumpUntil(const std::function<bool()>& done, std::optional<uint64_t> generation) {
+bool CPageDialog::PumpUntil(const std::function<bool()>& done, std::optional<uint64_t> generation,
+                            const std::shared_ptr<EventStream>& pageStream) {
   for (;;) {
     {
       std::lock_guard<std::mutex> hold(mutex_);
       if (done()) return true;
       // An operation on the event stream ends with its document; one in a
-      // synchronous call's answer ends when the dialog closes.
+      // synchronous call's answer ends when the page's stream ends (the
+      // window was closed while the page's script hung in the call).
       if (generation && (generation_ != *generation || !stream_ || stream_->ended)) return false;
+      if (pageStream && pageStream->ended) return false;
     }
-    if (closed_.load()) return false;
+    // After the dialog closed, or once quit was posted, no answer will come.
+    if (closed_.load() || Platform::QuitPosted()) return false;
     const uint32_t before = Platform::TickCount();
     Platform::PumpMessagesFor(2);
     // After a quit the loop serves nothing: do not spin.
@@ -553,10 +557,12 @@ HResult CPageDialog::OperateOnUiThread(json op, json* answer) {
   WaitForFirstDocument();
   std::shared_ptr<CallChannel> channel;
   std::optional<uint64_t> generation;
+  std::shared_ptr<EventStream> pageStream;
   int64_t id = 0;
   {
     std::lock_guard<std::mutex> hold(mutex_);
     generation = generation_;
+    pageStream = stream_;
     id = nextId_++;
     op["id"] = id;
     if (!channelStack_.empty()) {
@@ -586,7 +592,7 @@ HResult CPageDialog::OperateOnUiThread(json op, json* answer) {
         answers_.erase(it);
         return true;
       },
-      generation);
+      generation, pageStream);
   if (!answered) return Platform::kEFail;
   if (answer) *answer = reply;
   return AnswerResult(reply);

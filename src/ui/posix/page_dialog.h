@@ -109,7 +109,8 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
 
   Platform::HResult OperateOnUiThread(nlohmann::json op, nlohmann::json* answer);
   void WaitForFirstDocument();
-  bool PumpUntil(const std::function<bool()>& done, std::optional<uint64_t> generation);
+  bool PumpUntil(const std::function<bool()>& done, std::optional<uint64_t> generation,
+                 const std::shared_ptr<EventStream>& pageStream);
   void SendEvent(const nlohmann::json& event);
   void StreamEnded(uint64_t generation);
   Variant Decode(const nlohmann::json& wire);
