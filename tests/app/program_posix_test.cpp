@@ -133,8 +133,22 @@ Address Parse(const std::string& line) {
   return a;
 }
 
+// The page token the program hands its own documents in the shim.
+std::string PageToken(const Address& a) {
+  httplib::Client client("127.0.0.1", a.port);
+  client.set_read_timeout(10, 0);
+  auto shim = client.Get("/bridge/shim.js", {{"X-Zentrovak-Secret", a.secret}, {"Origin", a.origin}});
+  if (!shim) return {};
+  const std::string marker = "ZENTROVAK_TOKEN=\"";
+  const size_t start = shim->body.find(marker);
+  if (start == std::string::npos) return {};
+  const size_t from = start + marker.size();
+  return shim->body.substr(from, shim->body.find('"', from) - from);
+}
+
+// What the program's own page sends.
 httplib::Headers Trusted(const Address& a) {
-  return {{"X-Zentrovak-Secret", a.secret}, {"Origin", a.origin}};
+  return {{"X-Zentrovak-Secret", a.secret}, {"Origin", a.origin}, {"X-Zentrovak-Token", PageToken(a)}};
 }
 
 std::string Callc(const Address& a, const std::string& argsJson, const httplib::Headers& headers, int* status) {
@@ -382,6 +396,10 @@ TEST_F(Program, TheBridgeRefusesRequestsWithoutTheSecretOrFromElsewhereAndRunsNo
   EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
   int status = 0;
   Callc(a, save, {{"Cookie", cookie.substr(0, cookie.find(';'))}, {"Origin", a.origin}}, &status);
+  EXPECT_EQ(status, 403) << "the cookie alone does not reach the bridge";
+  Callc(a, save,
+        {{"Cookie", cookie.substr(0, cookie.find(';'))}, {"Origin", a.origin}, {"X-Zentrovak-Token", PageToken(a)}},
+        &status);
   EXPECT_EQ(status, 200);
   ASSERT_EQ(Platform::RegistryKey::Open(Platform::kHkeyCurrentUser, kSettingsKey, Platform::RegAccess::Read,
                                         Platform::RegView::Default, key),
