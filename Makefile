@@ -3,7 +3,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps build build-linux build-win32 build-win64 check check-linux check-windows check-win32 demo demo-check bench clean
+.PHONY: all deps build build-linux build-win32 build-win64 check check-linux check-windows check-win32 check-asan check-tsan demo demo-check bench clean
 
 # Which Windows test run `make check` does (scripts/windows-tests-mode):
 # pe32-wow64 runs the PE32 test programs under WOW64 in a 64-bit Wine prefix;
@@ -70,7 +70,37 @@ check-win32: check-windows
 check: deps
 	$(MAKE) build-linux build-win32 $(if $(filter build/win64,$(WINDOWS_TEST_TREE)),build-win64)
 	$(MAKE) check-linux
+	$(MAKE) check-asan
+	$(MAKE) check-tsan
 	$(MAKE) check-windows
+
+# Sanitizer builds of the native tests, in trees of their own, optimised
+# lightly to keep their build short. Every finding fails the run.
+SANITIZER_BUILD := -G Ninja -DCMAKE_BUILD_TYPE=None "-DCMAKE_CXX_FLAGS=-O1 -g1" "-DCMAKE_C_FLAGS=-O1 -g1"
+
+build/asan/CMakeCache.txt:
+	cmake -S . -B build/asan $(SANITIZER_BUILD) "-DASSISTANT_SANITIZE=address;undefined"
+
+build/tsan/CMakeCache.txt:
+	cmake -S . -B build/tsan $(SANITIZER_BUILD) -DASSISTANT_SANITIZE=thread
+
+# Every native test program under AddressSanitizer (leaks included) and
+# UndefinedBehaviorSanitizer; the browser-driven page tests stay in
+# build/linux.
+check-asan: build/asan/CMakeCache.txt
+	cmake --build build/asan -j $(JOBS)
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -LE bench -E '^page_' -j $(JOBS)
+
+# The threaded parts under ThreadSanitizer: the page bridge (driven from the
+# browser), the script workers, the network workers and the engine. Address
+# randomisation is turned off for the run: the sanitizer's fixed memory
+# layout does not fit every kernel's randomisation.
+TSAN_TARGETS := ui_tests net_tests checkfix_tests engine_commands_tests page_bridge_host
+check-tsan: build/tsan/CMakeCache.txt
+	cmake --build build/tsan -j $(JOBS) --target $(TSAN_TARGETS)
+	cd build/tsan && TSAN_OPTIONS=second_deadlock_stack=1 setarch $$(uname -m) -R \
+	  ctest --output-on-failure -R '^(ui|net|checkfix|engine_commands|page_bridge)$$'
 
 # make demo ARGS=--no-browser prints the address instead; RESET=1 seeds the
 # demo machine again from the same faults.
@@ -86,4 +116,4 @@ bench: deps build-linux
 	cd build/linux && ctest -L bench --output-on-failure
 
 clean:
-	rm -rf build/linux build/win32 build/win64
+	rm -rf build/linux build/win32 build/win64 build/asan build/tsan

@@ -96,6 +96,7 @@ UI::BSDialogParams DialogParams(int32_t pageMode) {
   params.icon = UI::LoadDialogIcon(kIconResource);
   params.url = ReadSettingString(kSettingsSection, u"ResUrl", u"");
   if (params.url.empty()) params.htmlResourceId = HtmlResourceForPageMode(pageMode);
+  else params.fallbackResourceId = HtmlResourceForPageMode(pageMode);
   params.commandHandler = Commands::DispatchCommand;
   return params;
 }

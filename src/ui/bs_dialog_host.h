@@ -34,6 +34,9 @@ struct BSDialogParams {
   uint32_t htmlResourceId = 0;
   std::u16string htmlResourceName;
   std::u16string url;
+  // The page of the mode, for a window whose `url` names nothing it can
+  // show (posix: neither a web site nor a page file of the machine).
+  uint32_t fallbackResourceId = 0;
   CommandHandler commandHandler;
   MessageHook messageHook;
 };

@@ -292,6 +292,55 @@ TEST_F(Program, ServesThePageOfItsArgumentOrTheResUrl) {
   }
 }
 
+TEST_F(Program, AResUrlThatCannotBeHadStillGivesAPageThatCanBeClosed) {
+  const fs::path pages = fs::path(Testing::TestMachineDirectory()) / "drive_c/pages";
+  fs::create_directories(pages / "img");
+  std::ofstream(pages / "index.html") << "<html><head></head><body>本机页面</body></html>";
+  std::ofstream(pages / "img/logo.png") << "PNG";
+  std::ofstream(fs::path(Testing::TestMachineDirectory()) / "drive_c/secret.txt") << "secret";
+  const auto served = [&](const std::u16string& resUrl, const std::vector<std::pair<std::string, std::string>>& expected) {
+    SetSetting(u"ResUrl", &resUrl, 0);
+    ProgramRun run(Folder(), {"2"});
+    const Address a = Parse(run.ReadLine());
+    httplib::Client client("127.0.0.1", a.port);
+    for (const auto& [path, want] : expected) {
+      auto answer = client.Get(path.c_str(), Trusted(a));
+      ASSERT_TRUE(answer) << path;
+      const std::string got = answer->status == 302 ? "-> " + answer->get_header_value("Location")
+                                                    : std::to_string(answer->status) + " " + answer->body;
+      EXPECT_NE(got.find(want), std::string::npos) << Platform::Utf16ToUtf8(resUrl) << " " << path << ": " << got;
+    }
+    ShutDown(a);
+    EXPECT_EQ(run.WaitExit(), 0);
+  };
+  const std::string bridge = "<script src=\"/bridge/shim.js\"></script>";
+  // A site that does not answer: the program's own page, with the bridge.
+  served(u"http://127.0.0.1:9/index.html", {{"/page", "-> /resurl/index.html"}, {"/resurl/index.html", "502 "},
+                                            {"/resurl/index.html", bridge}});
+  // A page file of the machine, as a path or a file address: served from
+  // its folder and nowhere else.
+  for (const std::u16string& file : {std::u16string(u"C:\\pages\\index.html"), std::u16string(u"file:///C:/pages/index.html")})
+    served(file, {{"/page", "-> /resurl/index.html"},
+                  {"/resurl/index.html", "本机页面"},
+                  {"/resurl/index.html", bridge},
+                  {"/resurl/img/logo.png", "200 PNG"},
+                  {"/resurl/../secret.txt", "404 "},
+                  {"/resurl/%2e%2e/secret.txt", "404 "}});
+  // Nothing the window could show: the built-in page of the mode.
+  served(u"C:\\nowhere\\index.html", {{"/page", "200 "}, {"/page", bridge}, {"/page", "ui_title"}});
+  const std::u16string none;
+  SetSetting(u"ResUrl", &none, 0);
+}
+
+TEST_F(Program, AStartAddressNoPageFollowsEndsTheProgram) {
+  ProgramRun run(Folder(), {});
+  const Address a = Parse(run.ReadLine());
+  httplib::Client client("127.0.0.1", a.port);
+  auto open = client.Get(("/open?key=" + a.secret).c_str());  // and nothing after it
+  ASSERT_TRUE(open);
+  EXPECT_EQ(run.WaitExit(30000), 0);
+}
+
 TEST_F(Program, MovesTheLegacyFolderToTheTrashAtStart) {
   const fs::path legacy = fs::path(Testing::TestMachineDirectory()) / "drive_c/Program Files/澜屿银行网上银行安全组件";
   fs::create_directories(legacy);

@@ -2,12 +2,16 @@
 
 #include <openssl/rand.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include <httplib.h>
 
+#include "platform/debug_output.h"
 #include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/message_loop.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -117,6 +121,52 @@ std::string ResUrlPath(const std::string& url) {
 
 bool IsHtml(std::string_view mime) { return mime.find("text/html") != std::string_view::npos; }
 
+// Shown in place of a "ResUrl" page that cannot be had. It carries the
+// bridge, so that closing it ends the program like closing any page.
+constexpr char kSiteUnavailablePage[] =
+    "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>网银助手</title></head>"
+    "<body><p>网银助手的页面暂时无法打开，请检查网络连接后重新启动网银助手。</p></body></html>";
+
+// The Windows path a "ResUrl" of the file kind names: "C:\\x\\a.html" or
+// "file:///C:/x/a.html" (escapes decoded); empty for anything else.
+std::u16string FilePathOf(std::u16string_view url) {
+  std::u16string text(url.substr(0, url.find(u'#')));
+  if (Platform::AsciiStartsWithIgnoreCase(text, u"file:///")) {
+    std::string decoded;
+    const std::string utf8 = Platform::Utf16ToUtf8(std::u16string_view(text).substr(8));
+    for (size_t i = 0; i < utf8.size(); ++i) {
+      if (utf8[i] == '%' && i + 2 < utf8.size() && std::isxdigit(static_cast<unsigned char>(utf8[i + 1])) &&
+          std::isxdigit(static_cast<unsigned char>(utf8[i + 2]))) {
+        decoded.push_back(static_cast<char>(std::stoi(utf8.substr(i + 1, 2), nullptr, 16)));
+        i += 2;
+      } else {
+        decoded.push_back(utf8[i]);
+      }
+    }
+    text = Platform::Utf8ToUtf16(decoded);
+  }
+  for (auto& c : text)
+    if (c == u'/') c = u'\\';
+  const bool drivePath = text.size() >= 3 && text[1] == u':' && text[2] == u'\\';
+  return drivePath ? text : std::u16string();
+}
+
+const char* MimeTypeOf(const std::string& name) {
+  static const std::pair<const char*, const char*> kTypes[] = {
+      {".html", "text/html; charset=utf-8"}, {".htm", "text/html; charset=utf-8"},
+      {".js", "application/javascript"},     {".css", "text/css"},
+      {".png", "image/png"},                 {".jpg", "image/jpeg"},
+      {".jpeg", "image/jpeg"},               {".gif", "image/gif"},
+      {".svg", "image/svg+xml"},             {".ico", "image/x-icon"},
+      {".json", "application/json"},         {".txt", "text/plain; charset=utf-8"}};
+  const std::string lower = Platform::Utf16ToUtf8(Platform::AsciiLower(Platform::Utf8ToUtf16(name)));
+  for (const auto& [extension, type] : kTypes)
+    if (lower.size() > std::strlen(extension) &&
+        lower.compare(lower.size() - std::strlen(extension), std::string::npos, extension) == 0)
+      return type;
+  return "application/octet-stream";
+}
+
 HResult AnswerResult(const json& answer) {
   const auto hr = answer.find("hr");
   if (hr == answer.end() || !hr->is_number_integer()) return Platform::kEFail;
@@ -161,6 +211,7 @@ bool CPageDialog::OnUiThread() const { return Platform::CurrentThreadId() == uiT
 
 bool CPageDialog::Start() {
   if (secret_.empty() || pageToken_.empty()) return false;
+  ChooseSite();
   server_ = std::make_unique<httplib::Server>();
   // Every synchronous call and the event stream hold a thread while they
   // wait; calls may nest.
@@ -177,6 +228,25 @@ bool CPageDialog::Start() {
   if (port_ <= 0) return false;
   serverThread_ = std::thread([server = server_.get()] { server->listen_after_bind(); });
   return true;
+}
+
+// The "ResUrl" setting names a web site, a page file of the machine, or
+// nothing the window could show: then the built-in page of the mode is
+// shown rather than an address the browser cannot follow.
+void CPageDialog::ChooseSite() {
+  if (params_.url.empty()) return;
+  if (!UrlOrigin(params_.url).empty()) {
+    site_ = SiteKind::Web;
+    return;
+  }
+  const std::u16string path = FilePathOf(params_.url);
+  if (!path.empty() && Platform::FileExists(path)) {
+    site_ = SiteKind::Files;
+    siteFolder_ = Platform::ParentPath(path);
+    siteStart_ = Utf8(Platform::FileNamePart(path));
+    return;
+  }
+  Platform::WriteDebugString(u"ResUrl \"" + params_.url + u"\" is no page this window can show; the built-in page is shown\n");
 }
 
 std::string CPageDialog::Origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
@@ -253,12 +323,14 @@ void CPageDialog::InstallRoutes() {
                                     : httplib::Server::HandlerResponse::Handled;
   });
   s.Get("/open", [this](const httplib::Request&, httplib::Response& response) {
+    WatchForFollowUp();
     response.set_header("Set-Cookie", kCookiePrefix + std::to_string(port_) + "=" + secret_ +
                                           "; Path=/; HttpOnly; SameSite=Strict");
     response.set_redirect("/page");
   });
   s.Get("/page", [this](const httplib::Request&, httplib::Response& response) { ServeStartPage(response); });
   s.Get("/bridge/shim.js", [this](const httplib::Request&, httplib::Response& response) {
+    followedUp_ = true;
     response.set_content(ShimScript(), "application/javascript; charset=utf-8");
   });
   s.Get("/bridge/events", [this](const httplib::Request& request, httplib::Response& response) {
@@ -293,18 +365,21 @@ void CPageDialog::InstallRoutes() {
 }
 
 void CPageDialog::ServeStartPage(httplib::Response& response) {
-  if (!params_.url.empty()) {
-    // Pages of the "ResUrl" site are fetched by the program and served
-    // under /resurl/ of its own origin, so that they get the bridge; any
-    // other kind of address is only opened.
-    const std::string url = Utf8(params_.url);
-    const std::string origin = Utf8(UrlOrigin(params_.url));
-    if (origin.empty()) response.set_redirect(url);
-    else response.set_redirect("/resurl" + ResUrlPath(url));
+  followedUp_ = true;
+  // Pages of the "ResUrl" site, on the web or in a folder of the machine,
+  // are served under /resurl/ of the program's own origin, so that they
+  // get the bridge.
+  if (site_ == SiteKind::Web) {
+    response.set_redirect("/resurl" + ResUrlPath(Utf8(params_.url)));
+    return;
+  }
+  if (site_ == SiteKind::Files) {
+    response.set_redirect("/resurl/" + httplib::detail::encode_query_param(siteStart_));
     return;
   }
   std::optional<ResourceData> page;
-  if (params_.htmlResourceId && source_.html) page = source_.html(params_.htmlResourceId);
+  const uint32_t resource = params_.url.empty() ? params_.htmlResourceId : params_.fallbackResourceId;
+  if (resource && source_.html) page = source_.html(resource);
   if (!page || !page->data) {
     // No page for this mode: the window stays empty.
     response.set_content(WithShim("<!DOCTYPE html><html><head></head><body></body></html>"), "text/html; charset=utf-8");
@@ -314,9 +389,32 @@ void CPageDialog::ServeStartPage(httplib::Response& response) {
                        "text/html; charset=utf-8");
 }
 
+void CPageDialog::ServeSiteFile(const std::string& relative, httplib::Response& response) {
+  // Only files inside the page's own folder.
+  std::u16string name = Platform::Utf8ToUtf16(relative.substr(relative.find_first_not_of('/') == std::string::npos
+                                                                  ? relative.size()
+                                                                  : relative.find_first_not_of('/')));
+  for (auto& c : name)
+    if (c == u'/') c = u'\\';
+  const bool climbs = name == u".." || name.rfind(u"..\\", 0) == 0 || name.find(u"\\..\\") != std::u16string::npos ||
+                      (name.size() >= 3 && name.compare(name.size() - 3, 3, u"\\..") == 0);
+  std::string bytes;
+  if (name.empty() || climbs || name.find(u':') != std::u16string::npos ||
+      Platform::Failed(Platform::ReadWholeFile(siteFolder_ + u"\\" + name, bytes))) {
+    response.status = 404;
+    response.set_content(WithShim(kSiteUnavailablePage), "text/html; charset=utf-8");
+    return;
+  }
+  const std::string mime = MimeTypeOf(relative);
+  if (IsHtml(mime)) response.set_content(WithShim(bytes), mime);
+  else response.set_content(bytes, mime);
+}
+
 void CPageDialog::ProxyResUrl(const httplib::Request& request, httplib::Response& response) {
+  followedUp_ = true;
+  if (site_ == SiteKind::Files) return ServeSiteFile(request.matches[1], response);
   const std::string origin = Utf8(UrlOrigin(params_.url));
-  if (origin.empty()) {
+  if (site_ != SiteKind::Web || origin.empty()) {
     response.status = 404;
     return;
   }
@@ -335,6 +433,7 @@ void CPageDialog::ProxyResUrl(const httplib::Request& request, httplib::Response
   auto fetched = client.Get(target.c_str());
   if (!fetched) {
     response.status = 502;
+    response.set_content(WithShim(kSiteUnavailablePage), "text/html; charset=utf-8");
     return;
   }
   response.status = fetched->status;
@@ -348,6 +447,10 @@ void CPageDialog::ProxyResUrl(const httplib::Request& request, httplib::Response
     else response.set_header("Location", location);
   }
   const std::string mime = fetched->get_header_value("Content-Type");
+  // An error answer the browser would show without the bridge is shown as
+  // the program's own page, which can be closed.
+  if (fetched->status >= 400 && !IsHtml(mime))
+    return response.set_content(WithShim(kSiteUnavailablePage), "text/html; charset=utf-8");
   if (IsHtml(mime)) response.set_content(WithShim(fetched->body), mime);
   else response.set_content(fetched->body, mime.empty() ? "application/octet-stream" : mime);
 }
@@ -409,6 +512,21 @@ void CPageDialog::ServeEvents(const httplib::Request&, httplib::Response& respon
       [weak = std::weak_ptr<CPageDialog>(self), stream](bool) {
         if (auto dialog = weak.lock()) dialog->StreamEnded(stream->generation);
       });
+}
+
+// The start address was fetched: a page has to follow it (the start page,
+// the site's page or the shim) in time, or the window counts as closed.
+void CPageDialog::WatchForFollowUp() {
+  std::weak_ptr<CPageDialog> weak = shared_from_this();
+  std::thread([weak] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kFollowUpMilliseconds));
+    auto dialog = weak.lock();
+    if (!dialog || dialog->closed_.load() || dialog->followedUp_.load()) return;
+    Platform::PostToMessageLoop([weak] {
+      if (auto d = weak.lock())
+        if (!d->closed_.load() && !d->followedUp_.load() && d->onPageGone) d->onPageGone();
+    });
+  }).detach();
 }
 
 void CPageDialog::StreamEnded(uint64_t generation) {

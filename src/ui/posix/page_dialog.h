@@ -48,6 +48,9 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   // How long the page may be gone (closed, or between a reload's two
   // documents) before the dialog counts as closed.
   static constexpr int kPageGoneMilliseconds = 3000;
+  // How long after the start address was fetched a page has to ask for the
+  // start page, the site or the bridge before the window counts as closed.
+  static constexpr int kFollowUpMilliseconds = 10000;
 
   CPageDialog(const BSDialogParams& params, PageSource source);
   ~CPageDialog() override;
@@ -99,6 +102,9 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   void ServeStartPage(httplib::Response& response);
   void ServeFile(const std::string& path, httplib::Response& response);
   void ProxyResUrl(const httplib::Request& request, httplib::Response& response);
+  void ServeSiteFile(const std::string& relative, httplib::Response& response);
+  void ChooseSite();
+  void WatchForFollowUp();
   void ServeEvents(const httplib::Request& request, httplib::Response& response);
   void HandleCallc(const nlohmann::json& body, httplib::Response& response);
   void HandleContinue(const nlohmann::json& body, httplib::Response& response);
@@ -122,6 +128,11 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   PageSource source_;
   std::string secret_;
   std::string pageToken_;
+  enum class SiteKind { None, Web, Files };
+  SiteKind site_ = SiteKind::None;
+  std::u16string siteFolder_;  // Files: the page's folder
+  std::string siteStart_;      // Files: the page's file name
+  std::atomic<bool> followedUp_{false};
   int port_ = 0;
   std::unique_ptr<httplib::Server> server_;
   std::thread serverThread_;
