@@ -254,14 +254,18 @@ std::string CPageDialog::StartAddress() const { return Origin() + "/open?key=" +
 
 void CPageDialog::Close() {
   if (closed_.exchange(true)) return;
+  // A channel's lock is never taken under the dialog's (WaitChannel takes
+  // them the other way round).
+  std::vector<std::shared_ptr<CallChannel>> waiting;
   {
     std::lock_guard<std::mutex> hold(mutex_);
     if (stream_) stream_->ended = true;
     for (auto& [id, weak] : channels_)
-      if (auto channel = weak.lock()) {
-        std::lock_guard<std::mutex> c(channel->m);
-        channel->cv.notify_all();
-      }
+      if (auto channel = weak.lock()) waiting.push_back(channel);
+  }
+  for (const auto& channel : waiting) {
+    std::lock_guard<std::mutex> c(channel->m);
+    channel->cv.notify_all();
   }
   changed_.notify_all();
   if (server_) server_->stop();
@@ -792,9 +796,11 @@ json CPageDialog::WaitChannel(const std::shared_ptr<CallChannel>& channel) {
       return {{"kind", "op"}, {"channel", channel->id}, {"op", std::move(op)}};
     }
     if (channel->finished) {
+      json result = {{"kind", "result"}, {"value", channel->result}};
+      hold.unlock();
       std::lock_guard<std::mutex> h(mutex_);
       channels_.erase(channel->id);
-      return {{"kind", "result"}, {"value", channel->result}};
+      return result;
     }
     if (closed_.load()) return {{"kind", "result"}, {"value", {{"t", "e"}}}};
     channel->cv.wait_for(hold, std::chrono::milliseconds(100));
