@@ -12,12 +12,19 @@ namespace Zentrovak::UI {
 
 namespace {
 
-// The asyncallc queue and its worker. Never destroyed: jobs may still run
-// while the process ends.
+// At most this many asyncalld jobs run at once, each on a thread of its
+// own; later ones wait for a thread. A page that starts thousands of calls
+// that wait (for the page, for a server) must not make thousands of threads.
+constexpr int kMaxDedicatedThreads = 16;
+
+// The asyncallc queue and its worker, and the asyncalld jobs waiting for a
+// thread. Never destroyed: jobs may still run while the process ends.
 struct AsyncWorkQueue {
   std::mutex lock;
   std::deque<ExternalAsyncThread*> jobs;
   bool workerRunning = false;
+  std::deque<ExternalAsyncThread*> waitingForThread;
+  int dedicatedThreads = 0;
   int unfinished = 0;  // queued, running or on their own threads
   std::condition_variable allDone;
 };
@@ -59,6 +66,24 @@ void SharedWorker() {
   }
 }
 
+// A thread of the asyncalld jobs: runs its job, then the next one waiting,
+// if any. Commands may use COM (the zone checks do).
+void DedicatedWorker(ExternalAsyncThread* job) {
+  Platform::ComApartmentScope com(Platform::ApartmentKind::Worker);
+  AsyncWorkQueue& q = Queue();
+  while (job) {
+    RunAndDestroy(job);
+    std::lock_guard<std::mutex> hold(q.lock);
+    job = nullptr;
+    if (!q.waitingForThread.empty()) {
+      job = q.waitingForThread.front();
+      q.waitingForThread.pop_front();
+    } else {
+      --q.dedicatedThreads;
+    }
+  }
+}
+
 }  // namespace
 
 ExternalAsyncThread::ExternalAsyncThread(bool queuedJob, std::shared_ptr<IScriptHost> host, const Variant& cb,
@@ -91,9 +116,19 @@ void StartJob(ExternalAsyncThread* job) {
     }
     return;
   }
+  if (q.dedicatedThreads >= kMaxDedicatedThreads) {
+    q.waitingForThread.push_back(job);
+    return;
+  }
   try {
-    std::thread(RunAndDestroy, job).detach();
+    std::thread(DedicatedWorker, job).detach();
+    ++q.dedicatedThreads;
   } catch (...) {
+    // No thread now: the job waits for one that ends, or for the next start.
+    if (q.dedicatedThreads > 0) {
+      q.waitingForThread.push_back(job);
+      return;
+    }
     --q.unfinished;
     hold.unlock();
     job->Destroy();

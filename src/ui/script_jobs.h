@@ -1,7 +1,8 @@
 // The script bridge's asynchronous calls: asyncallc jobs run one after
 // another on one shared worker thread, asyncalld jobs each on a thread of
-// their own; either hands its result to the page's callback on the
-// user-interface thread. Shared by both hosts.
+// their own (a bounded number at once; the others wait for a thread);
+// either hands its result to the page's callback on the user-interface
+// thread. Shared by both hosts.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -47,8 +48,8 @@ class ExternalAsyncThread : public IThreadParameter {
   const Variant name, a1, a2, a3, a4;
 };
 
-// Queued jobs go to the shared worker, others get a thread each; the job is
-// destroyed on the thread that ran it.
+// Queued jobs go to the shared worker, others get a thread each (or wait
+// for one); the job is destroyed on the thread that ran it.
 void StartJob(ExternalAsyncThread* job);
 
 // Jobs queued or running; used at exit to let them finish.

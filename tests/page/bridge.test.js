@@ -111,6 +111,23 @@ test('a long asyncalld does not delay a later asyncallc', async () => {
   assert.equal(result[1][0], 'd');
 });
 
+test('many asyncalld calls that wait share a bounded number of threads and all call back', async () => {
+  const threads = () => Number(/Threads:\s+(\d+)/.exec(fs.readFileSync(`/proc/${host.child.pid}/status`, 'utf8'))[1]);
+  const before = threads();
+  const answers = page.evaluate(() => {
+    const calls = [];
+    for (let i = 0; i < 100; i++)
+      calls.push(new Promise((resolve) => window.external.asyncalld(resolve, 'get_config', 300)));
+    return Promise.all(calls);
+  });
+  await page.waitForTimeout(150);
+  const during = threads();
+  const results = await withTimeout(answers, 30000, 'not every call called back');
+  assert.equal(results.length, 100);
+  assert.ok(results.every((r) => r === 300));
+  assert.ok(during - before <= 40, `${during - before} more threads while 100 calls waited`);
+});
+
 test('a callback given as a number is ignored while the command runs', async () => {
   await page.evaluate(() => window.external.asyncallc(5, 'save_settings', 'byNumber', 77));
   await page.waitForFunction(() => window.external.callc('load_settings', 'byNumber', 0) === 77);

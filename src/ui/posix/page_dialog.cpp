@@ -2,6 +2,7 @@
 
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -266,6 +267,16 @@ void CPageDialog::Close() {
   for (const auto& channel : waiting) {
     std::lock_guard<std::mutex> c(channel->m);
     channel->cv.notify_all();
+  }
+  std::vector<std::shared_ptr<WorkerWait>> workers;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (const auto& weak : workerWaits_)
+      if (auto wait = weak.lock()) workers.push_back(wait);
+  }
+  for (const auto& wait : workers) {
+    std::lock_guard<std::mutex> w(wait->m);
+    wait->cv.notify_all();
   }
   changed_.notify_all();
   if (server_) server_->stop();
@@ -610,14 +621,14 @@ Variant CPageDialog::Decode(const json& wire) {
 HResult CPageDialog::PageOperation(json op, json* answer) {
   if (closed_.load()) return Platform::kEFail;
   if (OnUiThread()) return OperateOnUiThread(std::move(op), answer);
-  struct Pending {
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    HResult hr = Platform::kEFail;
-    json answer;
-  };
-  auto pending = std::make_shared<Pending>();
+  auto pending = std::make_shared<WorkerWait>();
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    workerWaits_.erase(std::remove_if(workerWaits_.begin(), workerWaits_.end(),
+                                      [](const std::weak_ptr<WorkerWait>& w) { return w.expired(); }),
+                       workerWaits_.end());
+    workerWaits_.push_back(pending);
+  }
   std::weak_ptr<CPageDialog> weak = shared_from_this();
   Platform::PostToMessageLoop([weak, pending, op] {
     json reply;
@@ -630,11 +641,10 @@ HResult CPageDialog::PageOperation(json op, json* answer) {
     pending->cv.notify_all();
   });
   std::unique_lock<std::mutex> hold(pending->m);
-  while (!pending->done) {
-    // The window may go while the call waits: it then has no effect.
-    if (closed_.load()) return Platform::kEFail;
-    pending->cv.wait_for(hold, std::chrono::milliseconds(50));
-  }
+  // The window may go while the call waits (Close wakes it): the call then
+  // has no effect.
+  pending->cv.wait(hold, [&] { return pending->done || closed_.load(); });
+  if (!pending->done) return Platform::kEFail;
   if (answer) *answer = std::move(pending->answer);
   return pending->hr;
 }

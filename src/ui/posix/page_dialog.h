@@ -95,6 +95,15 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
  private:
   struct CallChannel;
   struct EventStream;
+  // A worker thread's wait for a page operation it handed to the
+  // user-interface thread.
+  struct WorkerWait {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    Platform::HResult hr = Platform::kEFail;
+    nlohmann::json answer;
+  };
 
   void InstallRoutes();
   bool Admit(const httplib::Request& request, httplib::Response& response) const;
@@ -147,6 +156,7 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   int64_t nextId_ = 1;
   std::map<int64_t, nlohmann::json> answers_;
   std::map<int64_t, std::weak_ptr<CallChannel>> channels_;
+  std::vector<std::weak_ptr<WorkerWait>> workerWaits_;
   std::vector<std::shared_ptr<CallChannel>> channelStack_;  // user-interface thread only
   // Asynchronous calls of a document, started in the order it issued them.
   struct AsyncOrder {
