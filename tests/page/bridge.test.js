@@ -312,10 +312,11 @@ test('another local page cannot take the event stream or reach the bridge with t
   const url = new URL(host.address);
   const own = `127.0.0.1:${url.port}`;
   const cookie = `Cookie: zentrovak_session_${url.port}=${url.searchParams.get('key')}`;
-  const answer = (lines) => rawAnswer([...lines, `Host: ${own}`, cookie, 'Connection: close', '', ''].join('\r\n'));
+  const answer = (lines, body = '') =>
+    rawAnswer([...lines, `Host: ${own}`, cookie, 'Connection: close', '', body].join('\r\n'));
   const shim = await answer(['GET /bridge/shim.js HTTP/1.1', 'Sec-Fetch-Site: same-origin']);
   const token = /ZENTROVAK_TOKEN="([0-9a-f]+)"/.exec(shim)[1];
-  const statusOf = async (lines) => { const a = await answer(lines); return a.slice(0, a.indexOf('\r\n')); };
+  const statusOf = async (lines, body) => { const a = await answer(lines, body); return a.slice(0, a.indexOf('\r\n')); };
   const body = '{"args":[{"t":"s","v":"save_settings"},{"t":"s","v":"taken"},{"t":"i","v":1}]}';
   const cases = [
     // What an <img> or <script> of another local page sends.
@@ -323,17 +324,80 @@ test('another local page cannot take the event stream or reach the bridge with t
     [['GET /bridge/shim.js HTTP/1.1', 'Sec-Fetch-Site: same-site'], 'HTTP/1.1 403 Forbidden'],
     [['GET /bridge/events HTTP/1.1'], 'HTTP/1.1 403 Forbidden'],
     [[`GET /bridge/events?token=${token} HTTP/1.1`, 'Sec-Fetch-Site: same-site'], 'HTTP/1.1 403 Forbidden'],
-    [['POST /bridge/callc HTTP/1.1', 'Content-Type: text/plain', `Content-Length: ${body.length}`, '', body],
-     'HTTP/1.1 403 Forbidden'],
+    [['POST /bridge/callc HTTP/1.1', 'Content-Type: text/plain', `Content-Length: ${body.length}`],
+     'HTTP/1.1 403 Forbidden', body],
     // Even with the token, a second stream never replaces the live one.
     [[`GET /bridge/events?token=${token} HTTP/1.1`], 'HTTP/1.1 409 Conflict'],
   ];
-  for (const [lines, status] of cases) assert.equal(await statusOf(lines), status, lines[0]);
+  for (const [lines, status, content] of cases) assert.equal(await statusOf(lines, content), status, lines[0]);
 
   // The page still has its stream: an answer that travels on it arrives.
   const value = await page.evaluate(() => new Promise((resolve) =>
     window.external.asyncalld(resolve, 'load_settings', 'taken', 7)));
   assert.equal(value, 7, 'a refused request ran');
+});
+
+// Sends `prefix`, then `filler` over and over (never ending the head), and
+// resolves with the status line the host answers, or 'no answer'.
+function statusWhileSending(prefix, filler, ms = 8000) {
+  return new Promise((resolve) => {
+    const url = new URL(host.origin);
+    let answer = '';
+    let sent = 0;
+    const socket = net.connect(Number(url.port), '127.0.0.1', () => {
+      socket.write(prefix);
+      const pump = () => {
+        while (answer === '' && sent < (256 << 10) && socket.write(filler)) sent += filler.length;
+      };
+      socket.on('drain', pump);
+      if (filler) pump();
+    });
+    const done = (text) => { socket.destroy(); resolve(text); };
+    const timer = setTimeout(() => done('no answer'), ms);
+    socket.on('data', (chunk) => {
+      answer += chunk;
+      if (answer.includes('\r\n')) { clearTimeout(timer); done(answer.slice(0, answer.indexOf('\r\n'))); }
+    });
+    socket.on('error', () => {});
+    socket.on('close', () => { clearTimeout(timer); resolve(answer ? answer.slice(0, answer.indexOf('\r\n')) : 'closed'); });
+  });
+}
+
+test('request heads are read within limits and a deadline, before anything else looks at them', async () => {
+  const url = new URL(host.address);
+  const own = `Host: 127.0.0.1:${url.port}\r\n`;
+  const secret = `Cookie: zentrovak_session_${url.port}=${url.searchParams.get('key')}\r\n`;
+  const cases = [
+    ['an endless request line', 'GET /' , 'a'.repeat(4096), 'HTTP/1.1 414 URI Too Long'],
+    ['an endless header line', 'GET / HTTP/1.1\r\nX-Long: ', 'b'.repeat(4096), 'HTTP/1.1 431 Request Header Fields Too Large'],
+    ['headers without end', 'GET / HTTP/1.1\r\n', 'X-More: 1\r\n', 'HTTP/1.1 431 Request Header Fields Too Large'],
+    ['a head that never ends', 'GET / HTTP/1.1\r\n' + own, '', 'HTTP/1.1 408 Request Timeout'],
+    ['an empty Origin', `GET /bridge/shim.js HTTP/1.1\r\n${own}${secret}Origin:\r\n\r\n`, '', 'HTTP/1.1 400 Bad Request'],
+    ['a compressed body', `POST /bridge/callc HTTP/1.1\r\n${own}${secret}Content-Encoding: gzip\r\nContent-Length: 2\r\n\r\nxx`,
+     '', 'HTTP/1.1 415 Unsupported Media Type'],
+    ['a body declared too large', `POST /bridge/callc HTTP/1.1\r\n${own}${secret}Content-Length: 99999999999\r\n\r\n`,
+     '', 'HTTP/1.1 413 Payload Too Large'],
+  ];
+  for (const [what, prefix, filler, status] of cases) assert.equal(await statusWhileSending(prefix, filler), status, what);
+  assert.equal(await callc('load_settings', 'gate', 3), 3, 'the page is still served');
+});
+
+test('idle connections beyond the cap are closed and the page is still served', async () => {
+  const url = new URL(host.origin);
+  const sockets = [];
+  let closed = 0;
+  for (let i = 0; i < 80; i++) {
+    const socket = net.connect(Number(url.port), '127.0.0.1');
+    socket.on('error', () => {});
+    socket.on('close', () => { closed += 1; });
+    sockets.push(socket);
+  }
+  await new Promise((r) => setTimeout(r, 1000));
+  const closedWhileIdle = closed;
+  for (const socket of sockets) socket.destroy();
+  assert.ok(closedWhileIdle >= 10, `${closedWhileIdle} of 80 idle connections closed`);
+  await new Promise((r) => setTimeout(r, 200));
+  assert.equal(await callc('load_settings', 'gate', 4), 4);
 });
 
 test('the program ends when its last page is gone', async () => {

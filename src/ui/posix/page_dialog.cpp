@@ -225,9 +225,14 @@ bool CPageDialog::Start() {
   // Accepted sockets take the option from the listening one.
   server_->set_tcp_nodelay(true);
   InstallRoutes();
-  port_ = server_->bind_to_any_port("127.0.0.1");
-  if (port_ <= 0) return false;
+  const int serverPort = server_->bind_to_any_port("127.0.0.1");
+  if (serverPort <= 0) return false;
   serverThread_ = std::thread([server = server_.get()] { server->listen_after_bind(); });
+  // The browser talks to the gate, which reads every request head within
+  // limits before the server sees it.
+  gate_ = std::make_unique<BridgeGate>();
+  if (!gate_->Start(serverPort)) return false;
+  port_ = gate_->Port();
   return true;
 }
 
@@ -279,6 +284,7 @@ void CPageDialog::Close() {
     wait->cv.notify_all();
   }
   changed_.notify_all();
+  if (gate_) gate_->Stop();
   if (server_) server_->stop();
   if (serverThread_.joinable()) serverThread_.join();
 }

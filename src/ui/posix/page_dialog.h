@@ -25,6 +25,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ui/bs_dialog_host.h"
+#include "ui/posix/bridge_gate.h"
 #include "ui/resources.h"
 #include "ui/script_jobs.h"
 
@@ -144,6 +145,7 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   std::atomic<bool> followedUp_{false};
   int port_ = 0;
   std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<BridgeGate> gate_;
   std::thread serverThread_;
   uint32_t uiThread_ = 0;
   std::atomic<bool> closed_{false};

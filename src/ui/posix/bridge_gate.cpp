@@ -1,0 +1,385 @@
+#include "ui/posix/bridge_gate.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace Zentrovak::UI::Posix {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
+// The header lines of a head (after the request line), without line ends.
+std::vector<std::string_view> HeaderLines(std::string_view raw) {
+  std::vector<std::string_view> lines;
+  size_t start = raw.find('\n');
+  while (start != std::string_view::npos && start + 1 < raw.size()) {
+    const size_t end = raw.find('\n', start + 1);
+    std::string_view line = raw.substr(start + 1, (end == std::string_view::npos ? raw.size() : end) - start - 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) break;
+    lines.push_back(line);
+    start = end;
+  }
+  return lines;
+}
+
+const char* Reason(int status) {
+  switch (status) {
+    case 400: return "Bad Request";
+    case 408: return "Request Timeout";
+    case 413: return "Payload Too Large";
+    case 414: return "URI Too Long";
+    case 415: return "Unsupported Media Type";
+    case 431: return "Request Header Fields Too Large";
+    case 501: return "Not Implemented";
+    case 503: return "Service Unavailable";
+    default: return "Error";
+  }
+}
+
+bool SendAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (sent <= 0) {
+      if (sent < 0 && errno == EINTR) continue;
+      return false;
+    }
+    data += sent;
+    size -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+// Answers and closes gently: a client still sending would otherwise get a
+// reset that takes the answer with it, so what it sends is read and dropped
+// for a moment (a bounded one) after the answer.
+void Refuse(int fd, int status) {
+  const std::string answer = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) +
+                             "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  if (!SendAll(fd, answer.data(), answer.size())) return;
+  ::shutdown(fd, SHUT_WR);
+  const auto until = Clock::now() + std::chrono::milliseconds(500);
+  char sink[16384];
+  size_t drained = 0;
+  while (drained < (1u << 20)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    pollfd waiting{fd, POLLIN, 0};
+    if (left <= 0 || ::poll(&waiting, 1, static_cast<int>(left)) <= 0) break;
+    const ssize_t got = ::recv(fd, sink, sizeof sink, 0);
+    if (got <= 0) break;
+    drained += static_cast<size_t>(got);
+  }
+}
+
+// Reads the head within the limits: 0 with the head and any bytes after
+// it, or the status to refuse it with (0 and an empty head: the client
+// went away).
+int ReadHead(int fd, const GateLimits& limits, std::string& head, std::string& rest) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limits.headDeadlineMs);
+  std::string buffer;
+  size_t lineStart = 0;
+  size_t lines = 0;
+  char chunk[4096];
+  for (;;) {
+    // Check every complete line received so far.
+    for (size_t feed; (feed = buffer.find('\n', lineStart)) != std::string::npos; lineStart = feed + 1) {
+      size_t length = feed - lineStart;
+      if (length > 0 && buffer[feed - 1] == '\r') --length;
+      if (length == 0) {
+        if (lines == 0) continue;  // blank lines before a request are allowed
+        head = buffer.substr(0, feed + 1);
+        rest = buffer.substr(feed + 1);
+        return 0;
+      }
+      if (lines == 0 && length > limits.requestLine) return 414;
+      if (lines > 0 && length > limits.headerLine) return 431;
+      if (++lines > limits.headerCount + 1) return 431;
+    }
+    // The line still arriving may not grow past its limit either.
+    const size_t pending = buffer.size() - lineStart;
+    if (pending > (lines == 0 ? limits.requestLine : limits.headerLine) + 1) return lines == 0 ? 414 : 431;
+    if (buffer.size() > limits.headBytes) return 431;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return 408;
+    pollfd waiting{fd, POLLIN, 0};
+    const int ready = ::poll(&waiting, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return 408;
+    const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return 0;  // gone
+    buffer.append(chunk, static_cast<size_t>(got));
+  }
+}
+
+GateHead ParseHead(const std::string& raw) {
+  GateHead head;
+  head.raw = raw;
+  const size_t firstEnd = raw.find('\n');
+  std::string_view first = std::string_view(raw).substr(0, firstEnd);
+  if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
+  const size_t space = first.find(' ');
+  head.method = std::string(first.substr(0, space));
+  if (space != std::string_view::npos) {
+    const size_t second = first.find(' ', space + 1);
+    head.target = std::string(first.substr(space + 1, second == std::string_view::npos ? std::string_view::npos
+                                                                                        : second - space - 1));
+  }
+  return head;
+}
+
+// The head passed on: the client's own, its connection headers replaced by
+// one request per connection.
+std::string ForwardedHead(const GateHead& head) {
+  std::string out;
+  const size_t firstEnd = head.raw.find('\n');
+  out = head.raw.substr(0, firstEnd + 1);
+  for (std::string_view line : HeaderLines(head.raw)) {
+    const std::string_view name = Trim(line.substr(0, line.find(':')));
+    if (SameName(name, "Connection") || SameName(name, "Keep-Alive") || SameName(name, "Proxy-Connection")) continue;
+    out.append(line).append("\r\n");
+  }
+  out += "Connection: close\r\n\r\n";
+  return out;
+}
+
+int ConnectBackend(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+std::string GateHead::Header(std::string_view name) const {
+  for (std::string_view line : HeaderLines(raw)) {
+    const size_t colon = line.find(':');
+    if (colon != std::string_view::npos && SameName(Trim(line.substr(0, colon)), name))
+      return std::string(Trim(line.substr(colon + 1)));
+  }
+  return {};
+}
+
+size_t GateHead::Count(std::string_view name) const {
+  size_t count = 0;
+  for (std::string_view line : HeaderLines(raw)) {
+    const size_t colon = line.find(':');
+    if (colon != std::string_view::npos && SameName(Trim(line.substr(0, colon)), name)) ++count;
+  }
+  return count;
+}
+
+int GateVerdict(const GateHead& head) {
+  if (head.method.empty() || head.target.empty()) return 400;
+  for (std::string_view line : HeaderLines(head.raw))
+    if (line.find(':') == std::string_view::npos || line.front() == ' ' || line.front() == '\t') return 400;
+  // Which of two Host or Origin headers counts differs between a proxy, the
+  // browser and the server; the page's browser sends one, and never an
+  // empty Origin.
+  if (head.Count("Host") != 1 || head.Count("Origin") > 1) return 400;
+  if (head.Count("Origin") == 1 && head.Header("Origin").empty()) return 400;
+  // A compressed body would be expanded past every limit.
+  if (head.Count("Content-Encoding") > 0) return 415;
+  const size_t lengths = head.Count("Content-Length");
+  const size_t encodings = head.Count("Transfer-Encoding");
+  if (lengths > 1 || encodings > 1 || (lengths == 1 && encodings == 1)) return 400;
+  if (encodings == 1 && !SameName(head.Header("Transfer-Encoding"), "chunked")) return 501;
+  if (lengths == 1) {
+    const std::string length = head.Header("Content-Length");
+    if (length.empty() || length.size() > 19 || length.find_first_not_of("0123456789") != std::string::npos) return 400;
+  }
+  return 0;
+}
+
+struct BridgeGate::State {
+  GateLimits limits;
+  int listener = -1;
+  int port = 0;
+  int backendPort = 0;
+  std::atomic<bool> stopping{false};
+  std::mutex mutex;
+  std::set<int> sockets;  // open client and server sockets, cut at Stop
+  int connections = 0;
+  std::thread acceptor;
+
+  bool Track(int fd) {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (stopping) return false;
+    sockets.insert(fd);
+    return true;
+  }
+  void Forget(int fd) {
+    {
+      std::lock_guard<std::mutex> hold(mutex);
+      sockets.erase(fd);
+    }
+    ::close(fd);
+  }
+};
+
+namespace {
+
+// Both directions until either side is done. The bytes the client sends
+// after its head are counted: a body past the limit cuts the connection.
+void Relay(BridgeGate::State& state, int client, int server, uint64_t sentSoFar) {
+  const uint64_t limit = state.limits.bodyBytes + (1u << 20);  // chunk framing
+  bool clientOpen = true;
+  char buffer[16384];
+  for (;;) {
+    pollfd fds[2] = {{client, static_cast<short>(clientOpen ? POLLIN : 0), 0}, {server, POLLIN, 0}};
+    const int ready = ::poll(fds, 2, 1000);
+    if (state.stopping) return;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return;
+    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+      const ssize_t got = ::recv(server, buffer, sizeof buffer, 0);
+      if (got <= 0) return;  // the answer is complete
+      if (!SendAll(client, buffer, static_cast<size_t>(got))) return;
+    }
+    if (clientOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+      const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+      if (got <= 0) {
+        clientOpen = false;
+        ::shutdown(server, SHUT_WR);
+        continue;
+      }
+      sentSoFar += static_cast<uint64_t>(got);
+      if (sentSoFar > limit) return;
+      if (!SendAll(server, buffer, static_cast<size_t>(got))) return;
+    }
+  }
+}
+
+void ServeConnection(std::shared_ptr<BridgeGate::State> state, int client) {
+  std::string raw, rest;
+  int status = ReadHead(client, state->limits, raw, rest);
+  if (status == 0 && !raw.empty()) {
+    const GateHead head = ParseHead(raw);
+    status = GateVerdict(head);
+    if (status == 0 && head.Count("Content-Length") == 1 &&
+        std::stoull(head.Header("Content-Length")) > state->limits.bodyBytes)
+      status = 413;
+    if (status == 0) {
+      const int server = ConnectBackend(state->backendPort);
+      if (server < 0) {
+        Refuse(client, 503);
+      } else if (state->Track(server)) {
+        const std::string forwarded = ForwardedHead(head);
+        if (SendAll(server, forwarded.data(), forwarded.size()) &&
+            (rest.empty() || SendAll(server, rest.data(), rest.size())))
+          Relay(*state, client, server, rest.size());
+        state->Forget(server);
+      } else {
+        ::close(server);
+      }
+    }
+  }
+  if (status != 0) Refuse(client, status);
+  state->Forget(client);
+  std::lock_guard<std::mutex> hold(state->mutex);
+  --state->connections;
+}
+
+void AcceptLoop(std::shared_ptr<BridgeGate::State> state) {
+  while (!state->stopping) {
+    pollfd waiting{state->listener, POLLIN, 0};
+    if (::poll(&waiting, 1, 200) <= 0) continue;
+    const int client = ::accept4(state->listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) continue;
+    {
+      std::lock_guard<std::mutex> hold(state->mutex);
+      if (state->stopping || state->connections >= state->limits.connections) {
+        ::close(client);
+        continue;
+      }
+      ++state->connections;
+      state->sockets.insert(client);
+    }
+    const int on = 1;
+    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    try {
+      std::thread(ServeConnection, state, client).detach();
+    } catch (...) {
+      state->Forget(client);
+      std::lock_guard<std::mutex> hold(state->mutex);
+      --state->connections;
+    }
+  }
+}
+
+}  // namespace
+
+BridgeGate::BridgeGate() : state_(std::make_shared<State>()) {}
+
+BridgeGate::~BridgeGate() { Stop(); }
+
+bool BridgeGate::Start(int backendPort, const GateLimits& limits) {
+  state_->limits = limits;
+  state_->backendPort = backendPort;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 128) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    ::close(fd);
+    return false;
+  }
+  state_->listener = fd;
+  state_->port = ntohs(address.sin_port);
+  state_->acceptor = std::thread(AcceptLoop, state_);
+  return true;
+}
+
+int BridgeGate::Port() const { return state_->port; }
+
+void BridgeGate::Stop() {
+  if (state_->stopping.exchange(true)) return;
+  if (state_->acceptor.joinable()) state_->acceptor.join();
+  if (state_->listener >= 0) ::close(state_->listener);
+  std::lock_guard<std::mutex> hold(state_->mutex);
+  for (int fd : state_->sockets) ::shutdown(fd, SHUT_RDWR);
+}
+
+}  // namespace Zentrovak::UI::Posix

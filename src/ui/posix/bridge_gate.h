@@ -1,0 +1,63 @@
+// The page server's front door. The HTTP server library reads a request's
+// whole head (request line, every header, any number of them) before the
+// program can look at it, so a local process could make it take any amount
+// of memory, or hold its threads with requests that never end. The gate
+// accepts the browser's connections itself, reads each request head within
+// limits and a deadline, refuses what the page's own browser never sends,
+// and relays what passes to the server on another loopback port, one
+// request per connection.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace Zentrovak::UI::Posix {
+
+struct GateLimits {
+  size_t requestLine = 8192;      // bytes, without the line end
+  size_t headerLine = 8192;
+  size_t headerCount = 100;
+  size_t headBytes = 64 * 1024;   // the whole head
+  int headDeadlineMs = 5000;      // for the complete head
+  uint64_t bodyBytes = 64u << 20; // as sent, chunk framing included
+  int connections = 64;           // open at once; more are closed at once
+};
+
+// The request head as the gate read it, for the admission decision.
+struct GateHead {
+  std::string method;
+  std::string target;
+  std::string Header(std::string_view name) const;  // first value, or ""
+  size_t Count(std::string_view name) const;
+  std::string raw;  // as received, up to and including the empty line
+};
+
+class BridgeGate {
+ public:
+  BridgeGate();
+  ~BridgeGate();
+  BridgeGate(const BridgeGate&) = delete;
+  BridgeGate& operator=(const BridgeGate&) = delete;
+
+  // Listens on 127.0.0.1 at a port of the system's choosing and relays to
+  // 127.0.0.1:backendPort. False when it cannot listen.
+  bool Start(int backendPort, const GateLimits& limits = {});
+  int Port() const;
+  // Stops accepting and cuts every relayed connection.
+  void Stop();
+
+  // What the gate's threads share; they keep it while they run.
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+// The status a head gets before it reaches the server (0: it passes).
+// Public for the tests of the rules.
+int GateVerdict(const GateHead& head);
+
+}  // namespace Zentrovak::UI::Posix
