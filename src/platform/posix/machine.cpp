@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <vector>
 
 namespace Zentrovak::Platform::Posix {
 
@@ -76,8 +77,13 @@ void LayOut(const std::string& root) {
 
 std::string MachineUserName() {
   if (const char* user = std::getenv("USER"); user && *user) return user;
-  const passwd* pw = ::getpwuid(::getuid());
-  return pw && pw->pw_name ? pw->pw_name : "user";
+  // getpwuid's answer is shared by every thread: the reentrant form.
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
+    return found->pw_name;
+  return "user";
 }
 
 void SetMachineDirectory(const std::string& directory) {

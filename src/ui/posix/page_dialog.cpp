@@ -227,12 +227,13 @@ bool CPageDialog::Start() {
   InstallRoutes();
   const int serverPort = server_->bind_to_any_port("127.0.0.1");
   if (serverPort <= 0) return false;
-  serverThread_ = std::thread([server = server_.get()] { server->listen_after_bind(); });
   // The browser talks to the gate, which reads every request head within
-  // limits before the server sees it.
+  // limits before the server sees it. Its port is known before the server
+  // serves anything.
   gate_ = std::make_unique<BridgeGate>();
   if (!gate_->Start(serverPort)) return false;
   port_ = gate_->Port();
+  serverThread_ = std::thread([server = server_.get()] { server->listen_after_bind(); });
   return true;
 }
 
