@@ -7,10 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -238,6 +240,7 @@ struct BridgeGate::State {
   std::atomic<bool> stopping{false};
   std::mutex mutex;
   std::set<int> sockets;  // open client and server sockets, cut at Stop
+  std::deque<int> reading;  // clients still sending their head, oldest first
   int connections = 0;
   std::thread acceptor;
 
@@ -292,6 +295,11 @@ void Relay(BridgeGate::State& state, int client, int server, uint64_t sentSoFar)
 void ServeConnection(std::shared_ptr<BridgeGate::State> state, int client) {
   std::string raw, rest;
   int status = ReadHead(client, state->limits, raw, rest);
+  {
+    std::lock_guard<std::mutex> hold(state->mutex);
+    auto& reading = state->reading;
+    reading.erase(std::remove(reading.begin(), reading.end(), client), reading.end());
+  }
   if (status == 0 && !raw.empty()) {
     const GateHead head = ParseHead(raw);
     status = GateVerdict(head);
@@ -333,6 +341,12 @@ void AcceptLoop(std::shared_ptr<BridgeGate::State> state) {
       }
       ++state->connections;
       state->sockets.insert(client);
+      if (static_cast<int>(state->reading.size()) >= state->limits.readingHeads) {
+        // Its reader sees the connection end and lets it go.
+        ::shutdown(state->reading.front(), SHUT_RDWR);
+        state->reading.pop_front();
+      }
+      state->reading.push_back(client);
     }
     const int on = 1;
     ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

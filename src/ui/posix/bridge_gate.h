@@ -23,7 +23,12 @@ struct GateLimits {
   size_t headBytes = 64 * 1024;   // the whole head
   int headDeadlineMs = 5000;      // for the complete head
   uint64_t bodyBytes = 64u << 20; // as sent, chunk framing included
-  int connections = 64;           // open at once; more are closed at once
+  int connections = 96;           // open at once; more are closed at once
+  // Connections still sending their head. When all are taken, a new
+  // connection takes the place of the one that has been at it longest:
+  // the browser sends a head at once, so a slow or idle connection is what
+  // gives way, never the page's next request.
+  int readingHeads = 32;
 };
 
 // The request head as the gate read it, for the admission decision.
