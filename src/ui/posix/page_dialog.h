@@ -7,6 +7,11 @@
 // that gives the page window.external; program-to-page calls travel on an
 // event stream, or in the answer of a pending synchronous callc when the
 // page's script is blocked in one.
+//
+// One concern per file: bridge_gate (the connections and the limits of a
+// request head), page_dialog.cpp (start, admission, routes, the dialog
+// interface), page_site.cpp (the pages served), page_stream.cpp (the event
+// stream), page_calls.cpp (the calls in both directions and their waits).
 #pragma once
 #include <atomic>
 #include <condition_variable>

@@ -1,0 +1,332 @@
+// The calls between page and program: the page's callc (run on the
+// user-interface thread while its request waits, carrying the program's
+// calls back in its answer), the numbered asynchronous calls, and the
+// program's operations on the page with the waits for their answers.
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include <httplib.h>
+
+#include "platform/message_loop.h"
+#include "platform/text.h"
+#include "ui/posix/page_dialog_parts.h"
+#include "ui/posix/variant_wire.h"
+
+namespace Zentrovak::UI::Posix {
+
+using nlohmann::json;
+using Platform::HResult;
+
+namespace {
+
+constexpr HResult kUnknownName = static_cast<HResult>(0x80020006u);  // DISP_E_UNKNOWNNAME
+
+HResult AnswerResult(const json& answer) {
+  const auto hr = answer.find("hr");
+  if (hr == answer.end() || !hr->is_number_integer()) return Platform::kEFail;
+  return static_cast<HResult>(static_cast<uint32_t>(hr->get<int64_t>()));
+}
+
+}  // namespace
+
+std::shared_ptr<ScriptObject> CPageDialog::PageObjectFor(int64_t handle) {
+  std::weak_ptr<CPageDialog> weak = shared_from_this();
+  uint64_t generation = 0;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    generation = generation_;
+  }
+  return std::make_shared<PageObject>(
+      handle,
+      [weak](int64_t h, const std::u16string& name, const std::vector<Variant>& args, Variant* result) -> HResult {
+        auto dialog = weak.lock();
+        if (!dialog) return Platform::kEFail;
+        json wireArgs = json::array();
+        for (const auto& a : args) wireArgs.push_back(EncodeVariant(a));
+        json answer;
+        const HResult hr = dialog->PageOperation({{"op", "invoke"}, {"h", h}, {"name", Utf8(name)}, {"args", wireArgs}},
+                                                 &answer);
+        if (Platform::Succeeded(hr) && result) *result = dialog->Decode(answer.value("value", json()));
+        return hr;
+      },
+      [weak, generation](int64_t h) {
+        auto dialog = weak.lock();
+        if (!dialog) return;
+        {
+          std::lock_guard<std::mutex> hold(dialog->mutex_);
+          if (dialog->generation_ != generation) return;  // that document is gone
+        }
+        dialog->SendEvent({{"op", "release"}, {"h", h}});
+      });
+}
+
+Variant CPageDialog::Decode(const json& wire) {
+  return DecodeVariant(wire, [this](int64_t handle) { return PageObjectFor(handle); });
+}
+
+// Page calls: carried to the user-interface thread, which sends them to the
+// page and serves other work while it waits for the answer.
+
+HResult CPageDialog::PageOperation(json op, json* answer) {
+  if (closed_.load()) return Platform::kEFail;
+  if (OnUiThread()) return OperateOnUiThread(std::move(op), answer);
+  auto pending = std::make_shared<WorkerWait>();
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    workerWaits_.erase(std::remove_if(workerWaits_.begin(), workerWaits_.end(),
+                                      [](const std::weak_ptr<WorkerWait>& w) { return w.expired(); }),
+                       workerWaits_.end());
+    workerWaits_.push_back(pending);
+  }
+  std::weak_ptr<CPageDialog> weak = shared_from_this();
+  Platform::PostToMessageLoop([weak, pending, op] {
+    json reply;
+    HResult hr = Platform::kEFail;
+    if (auto dialog = weak.lock()) hr = dialog->OperateOnUiThread(op, &reply);
+    std::lock_guard<std::mutex> hold(pending->m);
+    pending->hr = hr;
+    pending->answer = std::move(reply);
+    pending->done = true;
+    pending->cv.notify_all();
+  });
+  std::unique_lock<std::mutex> hold(pending->m);
+  // The window may go while the call waits (Close wakes it): the call then
+  // has no effect.
+  pending->cv.wait(hold, [&] { return pending->done || closed_.load(); });
+  if (!pending->done) return Platform::kEFail;
+  if (answer) *answer = std::move(pending->answer);
+  return pending->hr;
+}
+
+bool CPageDialog::PumpUntil(const std::function<bool()>& done, std::optional<uint64_t> generation,
+                            const std::shared_ptr<EventStream>& pageStream) {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      if (done()) return true;
+      // An operation on the event stream ends with its document; one in a
+      // synchronous call's answer ends when the page's stream ends (the
+      // window was closed while the page's script hung in the call).
+      if (generation && (generation_ != *generation || !stream_ || stream_->ended)) return false;
+      if (pageStream && pageStream->ended) return false;
+    }
+    // After the dialog closed, or once quit was posted, no answer will come.
+    if (closed_.load() || Platform::QuitPosted()) return false;
+    const uint32_t before = Platform::TickCount();
+    Platform::PumpMessagesFor(2);
+    // After a quit the loop serves nothing: do not spin.
+    if (Platform::TickCount() - before < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void CPageDialog::WaitForFirstDocument() {
+  const uint32_t start = Platform::TickCount();
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      if (stream_ || !channelStack_.empty()) return;
+    }
+    if (closed_.load() || Platform::TickCount() - start >= kPageGoneMilliseconds) return;
+    Platform::PumpMessagesFor(2);
+  }
+}
+
+HResult CPageDialog::OperateOnUiThread(json op, json* answer) {
+  // The first document opens its event stream once it has loaded. Its
+  // script may start commands before that (get_config at once), whose
+  // page calls and answers wait for the stream instead of being lost.
+  WaitForFirstDocument();
+  std::shared_ptr<CallChannel> channel;
+  std::optional<uint64_t> generation;
+  std::shared_ptr<EventStream> pageStream;
+  int64_t id = 0;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    generation = generation_;
+    pageStream = stream_;
+    id = nextId_++;
+    op["id"] = id;
+    if (!channelStack_.empty()) {
+      channel = channelStack_.back();
+    } else if (!stream_ || stream_->ended || !pageReady_) {
+      return Platform::kEPointer;  // no document yet (or any more)
+    }
+  }
+  if (channel) {
+    // The page's script waits in this synchronous call: the operation goes
+    // back in its answer.
+    {
+      std::lock_guard<std::mutex> c(channel->m);
+      channel->outbox.push_back(op);
+      channel->cv.notify_all();
+    }
+    generation.reset();
+  } else {
+    SendEvent(op);
+  }
+  json reply;
+  const bool answered = PumpUntil(
+      [&] {
+        const auto it = answers_.find(id);
+        if (it == answers_.end()) return false;
+        reply = std::move(it->second);
+        answers_.erase(it);
+        return true;
+      },
+      generation, pageStream);
+  if (!answered) return Platform::kEFail;
+  if (answer) *answer = reply;
+  return AnswerResult(reply);
+}
+
+void CPageDialog::HandleAnswer(const json& body) {
+  const auto id = body.find("id");
+  const auto answer = body.find("answer");
+  if (id == body.end() || !id->is_number_integer() || answer == body.end() || !answer->is_object()) return;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    answers_[id->get<int64_t>()] = *answer;
+  }
+  Platform::PostToMessageLoop([] {});  // wakes a waiting user-interface thread
+}
+
+// callc: runs on the user-interface thread while this request waits.
+
+void CPageDialog::HandleCallc(const json& body, httplib::Response& response) {
+  const auto args = body.find("args");
+  std::vector<Variant> values(5);
+  if (args != body.end() && args->is_array())
+    for (size_t i = 0; i < 5 && i < args->size(); ++i) values[i] = Decode((*args)[i]);
+  auto channel = std::make_shared<CallChannel>();
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    channel->id = nextId_++;
+    channel->generation = generation_;
+    channels_[channel->id] = channel;
+  }
+  std::weak_ptr<CPageDialog> weak = shared_from_this();
+  Platform::PostToMessageLoop([weak, channel, values] {
+    Variant result;
+    if (auto dialog = weak.lock()) {
+      {
+        std::lock_guard<std::mutex> hold(dialog->mutex_);
+        dialog->channelStack_.push_back(channel);
+      }
+      dialog->RunCommand(result, values[0], values[1], values[2], values[3], values[4]);
+      std::lock_guard<std::mutex> hold(dialog->mutex_);
+      dialog->channelStack_.pop_back();
+    }
+    std::lock_guard<std::mutex> c(channel->m);
+    channel->finished = true;
+    channel->result = EncodeVariant(result);
+    channel->cv.notify_all();
+  });
+  response.set_content(WaitChannel(channel).dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+}
+
+void CPageDialog::HandleContinue(const json& body, httplib::Response& response) {
+  std::shared_ptr<CallChannel> channel;
+  const auto id = body.find("channel");
+  const auto opId = body.find("id");
+  const auto answer = body.find("answer");
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (id != body.end() && id->is_number_integer()) {
+      const auto it = channels_.find(id->get<int64_t>());
+      if (it != channels_.end()) channel = it->second.lock();
+    }
+    if (channel && opId != body.end() && opId->is_number_integer() && answer != body.end() && answer->is_object())
+      answers_[opId->get<int64_t>()] = *answer;
+  }
+  if (!channel) {
+    response.set_content(json{{"kind", "result"}, {"value", {{"t", "e"}}}}.dump(), "application/json");
+    return;
+  }
+  Platform::PostToMessageLoop([] {});
+  response.set_content(WaitChannel(channel).dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+}
+
+json CPageDialog::WaitChannel(const std::shared_ptr<CallChannel>& channel) {
+  std::unique_lock<std::mutex> hold(channel->m);
+  for (;;) {
+    if (!channel->outbox.empty()) {
+      json op = std::move(channel->outbox.front());
+      channel->outbox.pop_front();
+      return {{"kind", "op"}, {"channel", channel->id}, {"op", std::move(op)}};
+    }
+    if (channel->finished) {
+      json result = {{"kind", "result"}, {"value", channel->result}};
+      hold.unlock();
+      std::lock_guard<std::mutex> h(mutex_);
+      channels_.erase(channel->id);
+      return result;
+    }
+    if (closed_.load()) return {{"kind", "result"}, {"value", {{"t", "e"}}}};
+    channel->cv.wait_for(hold, std::chrono::milliseconds(100));
+  }
+}
+
+void CPageDialog::HandleAsync(const json& body) {
+  const auto args = body.find("args");
+  if (args == body.end() || !args->is_array()) return;
+  const std::string document = StringField(body, "document");
+  const auto seq = body.find("seq");
+  const bool numbered = !document.empty() && seq != body.end() && seq->is_number_integer();
+  // The page's word that a numbered call was refused on its way here: its
+  // place in the order is taken by no job.
+  const bool refused = BoolField(body, "refused");
+  if (refused && !numbered) return;
+  ExternalAsyncThread* job = nullptr;
+  if (!refused) {
+    std::vector<Variant> values(6);
+    for (size_t i = 0; i < 6 && i < args->size(); ++i) values[i] = Decode((*args)[i]);
+    job = new ExternalAsyncThread(BoolField(body, "queued"), shared_from_this(), values[0], values[1], values[2],
+                                  values[3], values[4], values[5]);
+  }
+  if (!numbered) {
+    StartJob(job);
+    return;
+  }
+  std::vector<ExternalAsyncThread*> ready;
+  {
+    std::lock_guard<std::mutex> hold(asyncMutex_);
+    AsyncOrder& order = asyncOrder_[document];
+    const int64_t number = seq->get<int64_t>();
+    if (number < order.next || order.early.count(number)) {
+      if (job) ready.push_back(job);  // out of any order: started as it comes
+    } else {
+      order.early[number] = job;
+      for (auto it = order.early.find(order.next); it != order.early.end(); it = order.early.find(order.next)) {
+        if (it->second) ready.push_back(it->second);
+        order.early.erase(it);
+        ++order.next;
+      }
+    }
+    // Started in order while the lock is held, so a later arrival cannot
+    // overtake them.
+    for (auto* j : ready) StartJob(j);
+  }
+}
+
+void CPageDialog::HandleNotify(const json& body) {
+  const std::string element = StringField(body, "id");
+  static const char* const kFrameElements[] = {"ui_close", "ui_quit", "ui_maximize", "ui_restore",
+                                               "ui_minimize", "ui_menu"};
+  bool known = false;
+  for (const char* name : kFrameElements) known = known || element == name;
+  if (!known) return;
+  std::weak_ptr<CPageDialog> weak = shared_from_this();
+  Platform::PostToMessageLoop([weak, element] {
+    auto dialog = weak.lock();
+    if (!dialog) return;
+    if (element == "ui_quit") Platform::PostQuit(0);
+    if (dialog->params_.commandHandler) {
+      Variant result;
+      dialog->params_.commandHandler(result, dialog.get(), Variant::String(u"ui_notify"),
+                                     Variant::String(Platform::Utf8ToUtf16(element)), Variant(), Variant(), Variant());
+    }
+  });
+}
+
+}  // namespace Zentrovak::UI::Posix
