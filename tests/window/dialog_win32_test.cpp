@@ -5,6 +5,7 @@
 // itself starting and ending.
 #include <windows.h>
 #include <mshtmdid.h>
+#include <mshtml.h>
 #include <mshtmhst.h>
 #include <exdispid.h>
 
@@ -237,6 +238,87 @@ TEST_F(DialogTest, AForeignDocumentGetsNothingFromTheExternalObject) {
   PumpUntil([] { return false; }, 300);
   EXPECT_TRUE(seen.empty()) << "a command ran for a foreign document";
   EXPECT_TRUE(WaitForJobs(1000));
+}
+
+// The script engine's caller: a service provider whose window holds the
+// calling frame's document.
+class FakeCaller : public IServiceProvider {
+ public:
+  explicit FakeCaller(std::wstring url) : url_(std::move(url)) {
+    document_.Add(L"URL", [this](WORD, DISPPARAMS*, VARIANT* out) {
+      out->vt = VT_BSTR;
+      out->bstrVal = ::SysAllocString(url_.c_str());
+      return S_OK;
+    });
+    window_.Add(L"document", [this](WORD, DISPPARAMS*, VARIANT* out) {
+      out->vt = VT_DISPATCH;
+      out->pdispVal = &document_;
+      document_.AddRef();
+      return S_OK;
+    });
+  }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (riid == IID_IUnknown || riid == IID_IServiceProvider) {
+      *out = this;
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }  // lives on the test's stack
+  HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID riid, void** out) override {
+    if (service == IID_IHTMLWindow2 && riid == IID_IDispatch) {
+      *out = static_cast<IDispatch*>(&window_);
+      window_.AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+
+ private:
+  std::wstring url_;
+  FakeScript window_, document_;
+};
+
+TEST_F(DialogTest, AFrameOfAForeignSiteInsideATrustedPageGetsNothing) {
+  IDispatchEx* external = nullptr;
+  ASSERT_EQ(External()->QueryInterface(__uuidof(IDispatchEx), reinterpret_cast<void**>(&external)), S_OK);
+  BSTR name = ::SysAllocString(L"callc");
+  DISPID id = 0;
+  ASSERT_EQ(external->GetDispID(name, fdexNameCaseSensitive, &id), S_OK);
+  ::SysFreeString(name);
+  const std::u16string module = Platform::ModuleFilePath();
+  const std::wstring own = L"res://" + std::wstring(module.begin(), module.end()) + L"/129";
+  const struct {
+    const wchar_t* what;
+    std::wstring callerUrl;  // empty: no caller named
+    bool runs;
+  } cases[] = {
+      {L"a frame of another site", L"http://ads.example.com/frame.html", false},
+      {L"the program's own page", own, true},
+      {L"no caller named", L"", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.what, c.what + wcslen(c.what)));
+    seen.clear();
+    FakeCaller caller(c.callerUrl);
+    EXPECT_EQ(Win32::CallerDocumentUrl(&caller), std::u16string(c.callerUrl.begin(), c.callerUrl.end()));
+    VARIANT args[2];
+    args[1] = Text(L"echo", 4);
+    args[0] = Int(5);
+    DISPPARAMS params{args, nullptr, 2, 0};
+    VARIANT out;
+    ::VariantInit(&out);
+    EXPECT_EQ(external->InvokeEx(id, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &params, &out, nullptr,
+                                 c.callerUrl.empty() ? nullptr : &caller),
+              S_OK);
+    EXPECT_EQ(!seen.empty(), c.runs);
+    ::VariantClear(&args[1]);
+    ::VariantClear(&out);
+  }
+  external->Release();
 }
 
 TEST_F(DialogTest, AsyncCallsCallBackOnThisThreadInOrder) {

@@ -522,9 +522,10 @@ std::u16string CBSDialog::DocumentUrl() {
   return text;
 }
 
-bool CBSDialog::DocumentMayCall() {
+bool CBSDialog::DocumentMayCall(std::u16string_view callerUrl) {
   const std::u16string url = documentUrlForTesting_ ? documentUrlForTesting_() : DocumentUrl();
-  return IsTrustedDocument(url, ResourceAddress(), params_.url);
+  if (!IsTrustedDocument(url, ResourceAddress(), params_.url)) return false;
+  return callerUrl.empty() || IsTrustedDocument(callerUrl, ResourceAddress(), params_.url);
 }
 
 // Sizes and browser events.

@@ -61,7 +61,7 @@ class CBSDialog : public IBSDialog, public IScriptHost, public IExternalHost,
   Platform::HResult CompleteCall(const std::shared_ptr<ScriptObject>& callback, const Variant& result) override;
 
   // IExternalHost
-  bool DocumentMayCall() override;
+  bool DocumentMayCall(std::u16string_view callerUrl) override;
   HWND OwnerWindow() override { return hwnd_; }
   std::shared_ptr<IScriptHost> JobHost() override { return shared_from_this(); }
 

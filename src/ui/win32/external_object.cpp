@@ -38,10 +38,40 @@ HRESULT GetCom(const Variant& progId, VARIANT* result) {
 
 }  // namespace
 
+std::u16string CallerDocumentUrl(IServiceProvider* caller) {
+  if (!caller) return {};
+  // SID_SHTMLWindow is the IID of IHTMLWindow2; the window is asked for
+  // late-bound, as a script would ask it.
+  static const GUID kWindowService = {0x332c4427, 0x26cb, 0x11d0, {0xb4, 0x83, 0x00, 0xc0, 0x4f, 0xd9, 0x01, 0x19}};
+  IDispatch* window = nullptr;
+  if (FAILED(caller->QueryService(kWindowService, IID_IDispatch, reinterpret_cast<void**>(&window))) || !window)
+    return {};
+  const auto property = [](IDispatch* object, const wchar_t* name, VARIANT* value) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = DISPID_UNKNOWN;
+    ::VariantInit(value);
+    DISPPARAMS none{};
+    return SUCCEEDED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) &&
+           SUCCEEDED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr,
+                                    nullptr));
+  };
+  std::u16string url;
+  VARIANT document;
+  if (property(window, L"document", &document) && document.vt == VT_DISPATCH && document.pdispVal) {
+    VARIANT address;
+    if (property(document.pdispVal, L"URL", &address) && address.vt == VT_BSTR && address.bstrVal)
+      url.assign(reinterpret_cast<const char16_t*>(address.bstrVal), ::SysStringLen(address.bstrVal));
+    ::VariantClear(&address);
+  }
+  ::VariantClear(&document);
+  window->Release();
+  return url;
+}
+
 HRESULT ExternalObject::QueryInterface(REFIID riid, void** out) {
   if (!out) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDispatch) {
-    *out = static_cast<IDispatch*>(this);
+  if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(IDispatchEx)) {
+    *out = static_cast<IDispatchEx*>(this);
     AddRef();
     return S_OK;
   }
@@ -80,13 +110,29 @@ HRESULT ExternalObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
   return hr;
 }
 
+HRESULT ExternalObject::GetDispID(BSTR name, DWORD, DISPID* id) {
+  LPOLESTR names[] = {name};
+  return GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
+}
+
 HRESULT ExternalObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                EXCEPINFO*, UINT*) {
+  return Call(id, flags, params, result, {});
+}
+
+HRESULT ExternalObject::InvokeEx(DISPID id, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                 IServiceProvider* caller) {
+  return Call(id, flags, params, result, CallerDocumentUrl(caller));
+}
+
+HRESULT ExternalObject::Call(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
+                             std::u16string_view callerUrl) {
   if (id < kDispGetCom || id > kDispAsyncalld) return DISP_E_MEMBERNOTFOUND;
   if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
   if (result) ::VariantInit(result);
-  // A document the program does not own gets nothing from it.
-  if (!host_ || !host_->DocumentMayCall()) return S_OK;
+  // A document the program does not own gets nothing from it, nor does a
+  // foreign frame inside one of its pages.
+  if (!host_ || !host_->DocumentMayCall(callerUrl)) return S_OK;
   const HWND owner = host_->OwnerWindow();
 
   if (id == kDispGetCom) return GetCom(Argument(params, 0, owner), result);
