@@ -2,6 +2,12 @@
 // through a small OLE container of its own, shows the page, keeps the
 // browser from acting as a browser, and carries page calls from other
 // threads to its own (message WM_USER + 1).
+//
+// One concern per file: browser_site (the OLE container), external_object
+// (window.external), bs_dialog_win32.cpp (the window, its messages and the
+// browser's life), page_access_win32.cpp (calls into the page and what a
+// document may call), page_events_win32.cpp (sizes, navigation rules, keys,
+// the page's frame elements).
 #pragma once
 #include <windows.h>
 #include <exdisp.h>
