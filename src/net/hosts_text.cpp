@@ -1,5 +1,7 @@
 #include "net/hosts_text.h"
 
+#include "platform/text.h"
+
 namespace Zentrovak::Network {
 
 namespace {
@@ -7,7 +9,6 @@ namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsIpv4Word(std::string_view word) {
   bool digit = false;
@@ -69,11 +70,14 @@ HostsLine ParseHostsLine(std::string_view line) {
   return parsed;
 }
 
-bool SameHostName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
+bool SameHostName(std::string_view a, std::string_view b) { return Platform::AsciiEqualsIgnoreCase(a, b); }
+
+bool NamesAddress(std::string_view text, std::string_view address) {
+  bool named = false;
+  ForEachLine(text, [&](size_t start, size_t end, size_t) {
+    if (ParseHostsLine(text.substr(start, end - start)).address == address) named = true;
+  });
+  return named;
 }
 
 std::vector<std::string> AddressesOfName(std::string_view text, std::string_view name, bool ipv4Only) {

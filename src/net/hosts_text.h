@@ -34,6 +34,9 @@ bool SameHostName(std::string_view a, std::string_view b);
 // dotted IPv4 addresses when ipv4Only.
 std::vector<std::string> AddressesOfName(std::string_view text, std::string_view name, bool ipv4Only);
 
+// Whether some line maps a name to `address` (as written).
+bool NamesAddress(std::string_view text, std::string_view address);
+
 // Whether some line maps `name`.
 bool MapsName(std::string_view text, std::string_view name);
 

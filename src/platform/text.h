@@ -22,7 +22,13 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 std::string AsciiLower(std::string_view text);
 std::u16string AsciiLower(std::u16string_view text);
 bool AsciiEqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
+bool AsciiEqualsIgnoreCase(std::string_view a, std::string_view b);
 bool AsciiStartsWithIgnoreCase(std::u16string_view text, std::u16string_view prefix);
+
+// %XX escapes decoded as the bytes of UTF-8 text (an address the browser
+// escaped reads as the text it names); a "%" without two hexadecimal
+// digits stays as written.
+std::u16string PercentDecoded(std::u16string_view text);
 
 // Decimal number as the C runtime's atoi reads it: leading blanks, a sign,
 // digits up to the first non-digit; no digits give 0. Values beyond 32 bits

@@ -7,28 +7,6 @@ namespace Zentrovak::UI {
 
 namespace {
 
-int HexValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
-// %XX escapes decoded (bytes of UTF-8 text), so that an address the browser
-// escaped and the setting as typed compare alike.
-std::u16string Unescaped(std::u16string_view text) {
-  std::string bytes;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == u'%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-      bytes.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-      i += 2;
-    } else {
-      bytes += Platform::Utf16ToUtf8(text.substr(i, 1));
-    }
-  }
-  return Platform::Utf8ToUtf16(bytes);
-}
-
 // A file path as the browser reports the file's address: "C:\x" becomes
 // "file:///C:/x", "\\server\share" "file://server/share".
 std::u16string AsAddress(std::u16string_view text) {
@@ -44,7 +22,7 @@ std::u16string AsAddress(std::u16string_view text) {
 // the trusted folder), letter case folded.
 std::u16string Normalised(std::u16string_view url) {
   std::u16string text = AsAddress(url.substr(0, url.find(u'#')));
-  text = Unescaped(text);
+  text = Platform::PercentDecoded(text);
   for (auto& c : text)
     if (c == u'\\') c = u'/';
   const size_t scheme = text.find(u"://");

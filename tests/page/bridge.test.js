@@ -280,16 +280,9 @@ function rawAnswer(head) {
 }
 
 // The status line the host answers to a request written as it stands.
-function rawStatus(head) {
-  return new Promise((resolve, reject) => {
-    const url = new URL(host.origin);
-    const socket = net.connect(Number(url.port), '127.0.0.1', () => socket.write(head));
-    let answer = '';
-    socket.setTimeout(5000, () => socket.destroy(new Error('no answer')));
-    socket.on('data', (chunk) => { answer += chunk; });
-    socket.on('end', () => resolve(answer.slice(0, answer.indexOf('\r\n'))));
-    socket.on('error', reject);
-  });
+async function rawStatus(head) {
+  const answer = await rawAnswer(head);
+  return answer.slice(0, answer.indexOf('\r\n'));
 }
 
 test('two Host or two Origin headers are refused even with the secret', async () => {

@@ -96,16 +96,7 @@ std::optional<std::vector<std::string>> LookupByAddress(std::string_view dotted)
   in_addr address{};
   if (!IsDottedIpv4(dotted, &address)) return std::nullopt;
   const std::string text = Dotted(address);
-  const std::string hosts = MachineHostsText();
-  bool named = false;
-  size_t start = 0;
-  while (!named && start < hosts.size()) {
-    size_t end = hosts.find('\n', start);
-    if (end == std::string::npos) end = hosts.size();
-    const HostsLine line = ParseHostsLine(std::string_view(hosts).substr(start, end - start));
-    named = line.address == text;
-    start = end + 1;
-  }
+  bool named = NamesAddress(MachineHostsText(), text);
   if (!named) {
     sockaddr_in socketAddress{};
     socketAddress.sin_family = AF_INET;

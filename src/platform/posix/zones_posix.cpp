@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "platform/zones.h"
 
 namespace Zentrovak::Platform {
@@ -20,13 +21,6 @@ constexpr HResult kFileNotFound = HResultFromWin32(kErrorFileNotFound);
 
 // Windows' flags of its five zones before anyone changes them.
 constexpr std::array<uint32_t, 5> kDefaultZoneFlags = {0x21, 0xdb, 0x47, 0x1, 0x3};
-
-std::u16string Lower(std::u16string_view text) {
-  std::u16string lower(text);
-  for (char16_t& c : lower)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-  return lower;
-}
 
 std::vector<std::u16string> Labels(std::u16string_view host) {
   std::vector<std::u16string> labels;
@@ -61,7 +55,7 @@ struct Site {
 
 std::optional<Site> ParseSite(std::u16string_view text) {
   Site site;
-  const std::u16string lower = Lower(text);
+  const std::u16string lower = AsciiLower(text);
   std::u16string_view rest = lower;
   const size_t colon = rest.find(u':');
   if (rest.substr(0, 5) == u"file:") {

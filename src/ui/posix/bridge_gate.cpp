@@ -18,20 +18,13 @@
 #include <thread>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace Zentrovak::UI::Posix {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -167,7 +160,10 @@ std::string ForwardedHead(const GateHead& head) {
   out = head.raw.substr(0, firstEnd + 1);
   for (std::string_view line : HeaderLines(head.raw)) {
     const std::string_view name = Trim(line.substr(0, line.find(':')));
-    if (SameName(name, "Connection") || SameName(name, "Keep-Alive") || SameName(name, "Proxy-Connection")) continue;
+    bool connectionHeader = false;
+    for (const char* hop : {"Connection", "Keep-Alive", "Proxy-Connection"})
+      connectionHeader = connectionHeader || Platform::AsciiEqualsIgnoreCase(name, hop);
+    if (connectionHeader) continue;
     out.append(line).append("\r\n");
   }
   out += "Connection: close\r\n\r\n";
@@ -195,7 +191,7 @@ int ConnectBackend(int port) {
 std::string GateHead::Header(std::string_view name) const {
   for (std::string_view line : HeaderLines(raw)) {
     const size_t colon = line.find(':');
-    if (colon != std::string_view::npos && SameName(Trim(line.substr(0, colon)), name))
+    if (colon != std::string_view::npos && Platform::AsciiEqualsIgnoreCase(Trim(line.substr(0, colon)), name))
       return std::string(Trim(line.substr(colon + 1)));
   }
   return {};
@@ -205,7 +201,7 @@ size_t GateHead::Count(std::string_view name) const {
   size_t count = 0;
   for (std::string_view line : HeaderLines(raw)) {
     const size_t colon = line.find(':');
-    if (colon != std::string_view::npos && SameName(Trim(line.substr(0, colon)), name)) ++count;
+    if (colon != std::string_view::npos && Platform::AsciiEqualsIgnoreCase(Trim(line.substr(0, colon)), name)) ++count;
   }
   return count;
 }
@@ -224,7 +220,7 @@ int GateVerdict(const GateHead& head) {
   const size_t lengths = head.Count("Content-Length");
   const size_t encodings = head.Count("Transfer-Encoding");
   if (lengths > 1 || encodings > 1 || (lengths == 1 && encodings == 1)) return 400;
-  if (encodings == 1 && !SameName(head.Header("Transfer-Encoding"), "chunked")) return 501;
+  if (encodings == 1 && !Platform::AsciiEqualsIgnoreCase(head.Header("Transfer-Encoding"), "chunked")) return 501;
   if (lengths == 1) {
     const std::string length = head.Header("Content-Length");
     if (length.empty() || length.size() > 19 || length.find_first_not_of("0123456789") != std::string::npos) return 400;

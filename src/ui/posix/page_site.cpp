@@ -1,7 +1,6 @@
 // The site the dialog serves: the start page, the program's own page
 // files, and the "ResUrl" site, fetched from the web or read from a folder
 // of the machine, every page with the bridge's script put in.
-#include <cctype>
 #include <cstring>
 
 #include <httplib.h>
@@ -37,20 +36,8 @@ constexpr char kSiteUnavailablePage[] =
 // "file:///C:/x/a.html" (escapes decoded); empty for anything else.
 std::u16string FilePathOf(std::u16string_view url) {
   std::u16string text(url.substr(0, url.find(u'#')));
-  if (Platform::AsciiStartsWithIgnoreCase(text, u"file:///")) {
-    std::string decoded;
-    const std::string utf8 = Platform::Utf16ToUtf8(std::u16string_view(text).substr(8));
-    for (size_t i = 0; i < utf8.size(); ++i) {
-      if (utf8[i] == '%' && i + 2 < utf8.size() && std::isxdigit(static_cast<unsigned char>(utf8[i + 1])) &&
-          std::isxdigit(static_cast<unsigned char>(utf8[i + 2]))) {
-        decoded.push_back(static_cast<char>(std::stoi(utf8.substr(i + 1, 2), nullptr, 16)));
-        i += 2;
-      } else {
-        decoded.push_back(utf8[i]);
-      }
-    }
-    text = Platform::Utf8ToUtf16(decoded);
-  }
+  if (Platform::AsciiStartsWithIgnoreCase(text, u"file:///"))
+    text = Platform::PercentDecoded(std::u16string_view(text).substr(8));
   for (auto& c : text)
     if (c == u'/') c = u'\\';
   const bool drivePath = text.size() >= 3 && text[1] == u':' && text[2] == u'\\';
