@@ -237,6 +237,22 @@ test('boxes are modal in the page and answered there', async () => {
   assert.equal(await answer, 6);
 });
 
+test('two workers asking at once: each gets its own answer as soon as it is given', async () => {
+  // The second question is put while the first still waits; the first one
+  // answered must not wait for the second.
+  const first = page.evaluate(() => new Promise((resolve) => window.external.asyncalld(resolve, 'check_update')));
+  await page.waitForSelector('#zentrovak-box button[data-value="6"]');
+  const second = page.evaluate(() => new Promise((resolve) => window.external.asyncalld(resolve, 'check_update')));
+  await page.waitForFunction(() => document.querySelectorAll('#zentrovak-box').length === 2);
+  // The first box lies under the second: its button is pressed as a person
+  // would press it once the second box is moved aside.
+  await page.evaluate(() => document.querySelectorAll('#zentrovak-box')[0].querySelector('button[data-value="6"]').click());
+  assert.equal(await withTimeout(first, 5000, 'the first answer waited for the second question'), 6);
+  await page.click('#zentrovak-box button[data-value="7"]');
+  assert.equal(await withTimeout(second, 5000, 'the second answer did not arrive'), 7);
+  assert.equal(await page.$('#zentrovak-box'), null);
+});
+
 test('a foreign document cannot reach the bridge and nothing runs', async () => {
   const evil = http.createServer((req, res) => {
     res.setHeader('Content-Type', 'text/html');

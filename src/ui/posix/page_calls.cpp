@@ -65,38 +65,69 @@ Variant CPageDialog::Decode(const json& wire) {
   return DecodeVariant(wire, [this](int64_t handle) { return PageObjectFor(handle); });
 }
 
-// Page calls: carried to the user-interface thread, which sends them to the
-// page and serves other work while it waits for the answer.
+// Page calls. The user-interface thread sends its own and serves other
+// work while it waits for the answer; a worker thread sends its own and
+// waits on a condition, so waiting workers never stack waits on the
+// user-interface thread (where the first could only end after the last).
 
 HResult CPageDialog::PageOperation(json op, json* answer) {
   if (closed_.load()) return Platform::kEFail;
   if (OnUiThread()) return OperateOnUiThread(std::move(op), answer);
-  auto pending = std::make_shared<WorkerWait>();
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    workerWaits_.erase(std::remove_if(workerWaits_.begin(), workerWaits_.end(),
-                                      [](const std::weak_ptr<WorkerWait>& w) { return w.expired(); }),
-                       workerWaits_.end());
-    workerWaits_.push_back(pending);
+  return OperateFromWorker(std::move(op), answer);
+}
+
+HResult CPageDialog::OperateFromWorker(json op, json* answer) {
+  std::optional<uint64_t> generation;
+  std::shared_ptr<EventStream> pageStream;
+  int64_t id = 0;
+  for (;;) {
+    std::shared_ptr<CallChannel> channel;
+    {
+      std::unique_lock<std::mutex> hold(mutex_);
+      // Commands started before the first document has loaded wait for it.
+      changed_.wait_for(hold, std::chrono::milliseconds(kPageGoneMilliseconds),
+                        [&] { return stream_ || !channelStack_.empty() || closed_.load(); });
+      if (closed_.load()) return Platform::kEFail;
+      pageStream = stream_;
+      id = nextId_++;
+      op["id"] = id;
+      if (!channelStack_.empty()) {
+        channel = channelStack_.back();
+      } else {
+        if (!stream_ || stream_->ended || !pageReady_) return Platform::kEPointer;
+        generation = generation_;
+        QueueEventLocked(op);
+      }
+    }
+    if (!channel) break;
+    // The page's script waits in a synchronous call: the operation goes
+    // back in its answer, unless that call has just finished (then its
+    // answer has gone or is going without it, and the next way is taken).
+    std::lock_guard<std::mutex> c(channel->m);
+    if (channel->finished) continue;
+    channel->outbox.push_back(op);
+    channel->cv.notify_all();
+    break;
   }
-  std::weak_ptr<CPageDialog> weak = shared_from_this();
-  Platform::PostToMessageLoop([weak, pending, op] {
-    json reply;
-    HResult hr = Platform::kEFail;
-    if (auto dialog = weak.lock()) hr = dialog->OperateOnUiThread(op, &reply);
-    std::lock_guard<std::mutex> hold(pending->m);
-    pending->hr = hr;
-    pending->answer = std::move(reply);
-    pending->done = true;
-    pending->cv.notify_all();
+  changed_.notify_all();
+  std::unique_lock<std::mutex> hold(mutex_);
+  json reply;
+  bool answered = false;
+  changed_.wait(hold, [&] {
+    const auto it = answers_.find(id);
+    if (it != answers_.end()) {
+      reply = std::move(it->second);
+      answers_.erase(it);
+      return answered = true;
+    }
+    // The window may go while the call waits: the call then has no effect.
+    if (closed_.load() || (pageStream && pageStream->ended)) return true;
+    return generation && (generation_ != *generation || !stream_ || stream_->ended);
   });
-  std::unique_lock<std::mutex> hold(pending->m);
-  // The window may go while the call waits (Close wakes it): the call then
-  // has no effect.
-  pending->cv.wait(hold, [&] { return pending->done || closed_.load(); });
-  if (!pending->done) return Platform::kEFail;
-  if (answer) *answer = std::move(pending->answer);
-  return pending->hr;
+  hold.unlock();
+  if (!answered) return Platform::kEFail;
+  if (answer) *answer = reply;
+  return AnswerResult(reply);
 }
 
 bool CPageDialog::PumpUntil(const std::function<bool()>& done, std::optional<uint64_t> generation,
@@ -188,6 +219,7 @@ void CPageDialog::HandleAnswer(const json& body) {
     std::lock_guard<std::mutex> hold(mutex_);
     answers_[id->get<int64_t>()] = *answer;
   }
+  changed_.notify_all();                // wakes a waiting worker
   Platform::PostToMessageLoop([] {});  // wakes a waiting user-interface thread
 }
 
@@ -213,6 +245,7 @@ void CPageDialog::HandleCallc(const json& body, httplib::Response& response) {
         std::lock_guard<std::mutex> hold(dialog->mutex_);
         dialog->channelStack_.push_back(channel);
       }
+      dialog->changed_.notify_all();  // a worker waiting for a page may use it
       dialog->RunCommand(result, values[0], values[1], values[2], values[3], values[4]);
       std::lock_guard<std::mutex> hold(dialog->mutex_);
       dialog->channelStack_.pop_back();
@@ -243,6 +276,7 @@ void CPageDialog::HandleContinue(const json& body, httplib::Response& response) 
     response.set_content(json{{"kind", "result"}, {"value", {{"t", "e"}}}}.dump(), "application/json");
     return;
   }
+  changed_.notify_all();
   Platform::PostToMessageLoop([] {});
   response.set_content(WaitChannel(channel).dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }

@@ -135,16 +135,7 @@ void CPageDialog::Close() {
     std::lock_guard<std::mutex> c(channel->m);
     channel->cv.notify_all();
   }
-  std::vector<std::shared_ptr<WorkerWait>> workers;
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    for (const auto& weak : workerWaits_)
-      if (auto wait = weak.lock()) workers.push_back(wait);
-  }
-  for (const auto& wait : workers) {
-    std::lock_guard<std::mutex> w(wait->m);
-    wait->cv.notify_all();
-  }
+  // Workers waiting for the page wait on this.
   changed_.notify_all();
   if (gate_) gate_->Stop();
   if (server_) server_->stop();

@@ -95,22 +95,12 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   // A modal box in the page; answers the button.
   int ShowBox(const nlohmann::json& box);
   // Sends one operation to the page and waits for its answer, from any
-  // thread (carried to the user-interface thread).
+  // thread.
   Platform::HResult PageOperation(nlohmann::json op, nlohmann::json* answer);
 
  private:
   struct CallChannel;
   struct EventStream;
-  // A worker thread's wait for a page operation it handed to the
-  // user-interface thread.
-  struct WorkerWait {
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    Platform::HResult hr = Platform::kEFail;
-    nlohmann::json answer;
-  };
-
   void InstallRoutes();
   bool Admit(const httplib::Request& request, httplib::Response& response) const;
   bool FromOwnDocument(const httplib::Request& request) const;
@@ -129,10 +119,12 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   nlohmann::json WaitChannel(const std::shared_ptr<CallChannel>& channel);
 
   Platform::HResult OperateOnUiThread(nlohmann::json op, nlohmann::json* answer);
+  Platform::HResult OperateFromWorker(nlohmann::json op, nlohmann::json* answer);
   void WaitForFirstDocument();
   bool PumpUntil(const std::function<bool()>& done, std::optional<uint64_t> generation,
                  const std::shared_ptr<EventStream>& pageStream);
   void SendEvent(const nlohmann::json& event);
+  bool QueueEventLocked(const nlohmann::json& event);
   void StreamEnded(uint64_t generation);
   Variant Decode(const nlohmann::json& wire);
   std::shared_ptr<ScriptObject> PageObjectFor(int64_t handle);
@@ -163,8 +155,8 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   int64_t nextId_ = 1;
   std::map<int64_t, nlohmann::json> answers_;
   std::map<int64_t, std::weak_ptr<CallChannel>> channels_;
-  std::vector<std::weak_ptr<WorkerWait>> workerWaits_;
-  std::vector<std::shared_ptr<CallChannel>> channelStack_;  // user-interface thread only
+  // Pushed and popped by the user-interface thread; workers read its top.
+  std::vector<std::shared_ptr<CallChannel>> channelStack_;
   // Asynchronous calls of a document, started in the order it issued them.
   struct AsyncOrder {
     int64_t next = 1;

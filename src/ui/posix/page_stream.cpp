@@ -104,10 +104,15 @@ void CPageDialog::StreamEnded(uint64_t generation) {
 void CPageDialog::SendEvent(const json& event) {
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (!stream_ || stream_->ended) return;
-    stream_->events.push_back(event.dump(-1, ' ', false, json::error_handler_t::replace));
+    if (!QueueEventLocked(event)) return;
   }
   changed_.notify_all();
+}
+
+bool CPageDialog::QueueEventLocked(const json& event) {
+  if (!stream_ || stream_->ended) return false;
+  stream_->events.push_back(event.dump(-1, ' ', false, json::error_handler_t::replace));
+  return true;
 }
 
 }  // namespace Zentrovak::UI::Posix
