@@ -6,7 +6,7 @@ const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { screenshotPath, tempDir, withTimeout } = require('./harness');
+const { screenshotPath, startWithOwnWindow, tempDir, withTimeout } = require('./harness');
 const { startDemoBank, seedDemoMachine, startConfigServer, runReport, machineReg, SETTINGS } = require('./demo_bank');
 const { openPage, row, text, waitForText, waitForPassEnd, waitForBox, isVisible, assertNoScriptErrors } =
   require('./page_helpers');
@@ -255,4 +255,31 @@ test('a bank that goes away in the middle of a pass leaves every row with a stat
   assert.equal(await text(page, 'net'), '未联网');
   for (const type of CHECK_TYPES) assert.notEqual((await row(page, `item_${type}`)).state, '未检测', type);
   assertNoScriptErrors(opened);
+});
+
+test('the minimise button minimises the window the program opened; the window goes when the program ends', async (t) => {
+  const bank = await startDemoBank();
+  t.after(() => bank.stop());
+  const opened = await startWithOwnWindow(PROGRAM, [], {},
+                                          { prepare: (m) => seedDemoMachine(m, bank.url, { IsFirstTime: 0 }) });
+  t.after(() => opened.close());
+  const { page } = opened;
+  await waitForPassEnd(page);
+  const windowState = async () => {
+    const session = await page.context().newCDPSession(page);
+    const { windowId } = await session.send('Browser.getWindowForTarget');
+    const { bounds } = await session.send('Browser.getWindowBounds', { windowId });
+    await session.detach();
+    return bounds.windowState;
+  };
+  assert.equal(await windowState(), 'normal');
+  await page.click('#ui_min');
+  for (let i = 0; i < 50 && await windowState() !== 'minimized'; i++) await new Promise((r) => setTimeout(r, 100));
+  assert.equal(await windowState(), 'minimized');
+
+  // Killed outright, the program cannot tell its page to close: the browser
+  // sees the program's connection end and quits with it.
+  const closed = new Promise((resolve) => page.context().browser().on('disconnected', resolve));
+  opened.child.kill('SIGKILL');
+  await withTimeout(closed, 15000, 'the window outlived the program');
 });

@@ -80,6 +80,71 @@ async function launchBrowser() {
   };
 }
 
+// Starts `program` as a user starts it: it opens its page in a Chromium
+// window of its own (here a headless one). The test reaches that browser
+// through a loopback DevTools port the wrapper adds, which the program
+// neither opens nor uses. Resolves with { child, exited, machine, page,
+// close() }.
+async function startWithOwnWindow(program, args, extraEnv, { prepare } = {}) {
+  const machine = tempDir('zentrovak-window-machine-');
+  const runtime = tempDir('zentrovak-window-runtime-');
+  if (prepare) prepare(machine);
+  const wrapper = path.join(runtime, 'chromium');
+  fs.writeFileSync(wrapper, '#!/bin/sh\nexec /usr/bin/chromium --headless=new --no-sandbox --disable-gpu ' +
+                   '--remote-debugging-address=127.0.0.1 --remote-debugging-port=0 "$@" 2>/dev/null\n', { mode: 0o755 });
+  const child = spawn(program, ['--machine', machine, ...args], {
+    cwd: machine,
+    env: {
+      ...process.env,
+      DISPLAY: process.env.DISPLAY || ':99',
+      XDG_RUNTIME_DIR: runtime,
+      XDG_DATA_HOME: path.join(machine, 'xdg'),
+      ZENTROVAK_MACHINE: machine,
+      ZENTROVAK_CHROMIUM: wrapper,
+      PATH: `${path.dirname(program)}:${process.env.PATH}`,
+      ...extraEnv,
+    },
+    stdio: ['ignore', 'inherit', 'inherit'],
+  });
+  const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
+  let browser;
+  const close = async () => {
+    if (browser) await browser.close().catch(() => {});
+    if (child.exitCode === null) child.kill('SIGKILL');
+    await exited;
+    // The browser follows the program out, writing its profile until it
+    // has gone.
+    for (let i = 0; ; i++) {
+      try {
+        fs.rmSync(machine, { recursive: true, force: true });
+        break;
+      } catch (e) {
+        if (i >= 100) throw e;
+        await new Promise((r) => setTimeout(r, 100));
+      }
+    }
+    fs.rmSync(runtime, { recursive: true, force: true });
+  };
+  try {
+    const portFile = path.join(machine, 'browser-profile', 'DevToolsActivePort');
+    for (let i = 0; i < 150 && !(fs.existsSync(portFile) && fs.readFileSync(portFile, 'utf8').includes('\n')); i++)
+      await new Promise((r) => setTimeout(r, 100));
+    const port = Number(fs.readFileSync(portFile, 'utf8').split('\n')[0]);
+    browser = await chromium.connectOverCDP(`http://127.0.0.1:${port}`);
+    let page;
+    for (let i = 0; i < 150 && !page; i++) {
+      page = browser.contexts().flatMap((c) => c.pages()).find((p) => p.url().startsWith('http://127.0.0.1:'));
+      if (!page) await new Promise((r) => setTimeout(r, 100));
+    }
+    if (!page) throw new Error('the program opened no page');
+    await page.waitForFunction(() => document.readyState === 'complete');
+    return { child, exited, machine, page, close };
+  } catch (e) {
+    await close();
+    throw e;
+  }
+}
+
 function screenshotPath(name) {
   const dir = process.env.SCREENSHOTS || path.join(__dirname, '..', '..', 'build', 'screenshots');
   fs.mkdirSync(dir, { recursive: true });
@@ -124,4 +189,4 @@ async function openHostPage(program, args, extraEnv, options = {}) {
   };
 }
 
-module.exports = { startHost, launchBrowser, openHostPage, screenshotPath, tempDir, withTimeout, asyncCommand };
+module.exports = { startHost, startWithOwnWindow, launchBrowser, openHostPage, screenshotPath, tempDir, withTimeout, asyncCommand };

@@ -11,8 +11,15 @@ namespace Zentrovak::System::Posix {
 // handed to the desktop); false when nothing could be started.
 bool OpenInDesktopBrowser(const std::string& url);
 
+// A descriptor of ours that a started program gets as descriptor `childFd`.
+struct HandedDescriptor {
+  int ours = -1;
+  int childFd = -1;
+};
+
 // Starts a host program with arguments, not waiting; its exit is reaped in
 // the background. The process id, or -1.
-long SpawnDetached(const std::string& program, const std::vector<std::string>& args, bool searchPath);
+long SpawnDetached(const std::string& program, const std::vector<std::string>& args, bool searchPath,
+                   const std::vector<HandedDescriptor>& handed = {});
 
 }  // namespace Zentrovak::System::Posix

@@ -41,13 +41,20 @@ std::vector<char*> PointerList(std::vector<std::string>& strings) {
   return pointers;
 }
 
-long Spawn(const std::string& program, const std::vector<std::string>& args, bool searchPath) {
+long Spawn(const std::string& program, const std::vector<std::string>& args, bool searchPath,
+           const std::vector<HandedDescriptor>& handed = {}) {
   std::vector<std::string> argvStrings{program};
   argvStrings.insert(argvStrings.end(), args.begin(), args.end());
   std::vector<char*> argv = PointerList(argvStrings);
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  // A descriptor handed over as itself would keep its close-on-exec flag
+  // through dup2: callers keep theirs apart from the child's numbers.
+  for (const auto& fd : handed) ::posix_spawn_file_actions_adddup2(&actions, fd.ours, fd.childFd);
   pid_t pid = 0;
-  const int error = searchPath ? ::posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ)
-                               : ::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+  const int error = searchPath ? ::posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ)
+                               : ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
   return error == 0 ? static_cast<long>(pid) : -1;
 }
 
@@ -67,8 +74,9 @@ void ReapLater(long pid) {
 
 }  // namespace
 
-long SpawnDetached(const std::string& program, const std::vector<std::string>& args, bool searchPath) {
-  const long pid = Spawn(program, args, searchPath);
+long SpawnDetached(const std::string& program, const std::vector<std::string>& args, bool searchPath,
+                   const std::vector<HandedDescriptor>& handed) {
+  const long pid = Spawn(program, args, searchPath, handed);
   ReapLater(pid);
   return pid;
 }

@@ -166,8 +166,4 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   std::map<std::string, AsyncOrder> asyncOrder_;
 };
 
-// Opens the start address in a browser app window: Chromium's --app mode
-// when it is installed, else the desktop's browser.
-bool OpenAppWindow(const std::string& address);
-
 }  // namespace Zentrovak::UI::Posix

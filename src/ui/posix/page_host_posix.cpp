@@ -11,6 +11,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "system/posix/desktop_browser.h"
+#include "ui/posix/app_window.h"
 #include "ui/posix/page_boxes.h"
 #include "ui/posix/page_dialog.h"
 
@@ -37,21 +38,23 @@ std::string FindChromium() {
   return {};
 }
 
-}  // namespace
+// The browser window of the page, when the program opened one itself.
+std::unique_ptr<Posix::AppWindow>& KeptWindow() {
+  static auto* window = new std::unique_ptr<Posix::AppWindow>;
+  return *window;
+}
 
-namespace Posix {
-
+// Chromium's app mode when it is installed, else the desktop's browser.
 bool OpenAppWindow(const std::string& address) {
   const std::string chromium = FindChromium();
   if (chromium.empty()) return System::Posix::OpenInDesktopBrowser(address);
   const std::string profile = Platform::Posix::MachineDirectory() + "/browser-profile";
-  return System::Posix::SpawnDetached(chromium,
-                                      {"--app=" + address, "--user-data-dir=" + profile, "--no-first-run",
-                                       "--no-default-browser-check", "--window-size=730,600"},
-                                      false) > 0;
+  KeptWindow() = Posix::AppWindow::Open(chromium, {"--app=" + address, "--user-data-dir=" + profile, "--no-first-run",
+                                                   "--no-default-browser-check", "--window-size=730,600"});
+  return KeptWindow() != nullptr;
 }
 
-}  // namespace Posix
+}  // namespace
 
 IBSDialog* CreateBSDialog(const BSDialogParams& params) {
   if (params.size != kBSDialogParamsSize) return nullptr;
@@ -67,7 +70,7 @@ IBSDialog* CreateBSDialog(const BSDialogParams& params) {
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   const bool desktop = (display && *display) || (wayland && *wayland);
-  if (Platform::CurrentPlatformOptions().noBrowser || !desktop || !Posix::OpenAppWindow(address)) {
+  if (Platform::CurrentPlatformOptions().noBrowser || !desktop || !OpenAppWindow(address)) {
     if (!Platform::CurrentPlatformOptions().noBrowser)
       std::fprintf(stderr, "No browser window could be opened; the page is at the address below.\n");
     std::printf("%s\n", address.c_str());
@@ -88,8 +91,11 @@ void DestroyBSDialog() {
   if (MainDialog() == dialog.get()) SetMainDialog(nullptr);
 }
 
-void MinimizeDialog(IBSDialog*) {
-  // A page cannot minimise the browser's window.
+void MinimizeDialog(IBSDialog* dialog) {
+  // A page cannot minimise the browser's window; the program can when it
+  // opened the window itself, through the browser's own window control.
+  auto* page = dynamic_cast<Posix::CPageDialog*>(dialog);
+  if (page && KeptWindow()) KeptWindow()->Minimize(page->Origin());
 }
 
 void* LoadDialogIcon(uint32_t) { return nullptr; }
