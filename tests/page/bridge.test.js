@@ -399,6 +399,15 @@ test('idle and slow connections give way to the page, which is still served whil
     socket.on('error', () => {});
     sockets.push(socket);
   }
+  // Whole heads without the secret, then a body that hardly moves: refused
+  // before the body is read, so they hold none of the server's threads.
+  const own = `Host: 127.0.0.1:${url.port}`;
+  for (let i = 0; i < 40; i++) {
+    const socket = net.connect(Number(url.port), '127.0.0.1', () =>
+      socket.write(`POST /bridge/callc HTTP/1.1\r\n${own}\r\nContent-Length: 1000000\r\n\r\n{`));
+    socket.on('error', () => {});
+    sockets.push(socket);
+  }
   try {
     await new Promise((r) => setTimeout(r, 500));
     for (let i = 0; i < 5; i++) assert.equal(await callc('load_settings', 'gate', i), i);
