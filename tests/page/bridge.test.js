@@ -164,6 +164,17 @@ test('call_js reaches the page and delay_ms keeps serving page calls', async () 
   assert.ok(result.log.includes('during delay'), 'a worker page call was served during the delay');
 });
 
+test('a page call carried in a synchronous call is answered even when the command of that call ends first', async () => {
+  // The worker's call reaches the page inside the page's wait for
+  // delay_ms; the page is still busy with it when delay_ms ends.
+  const result = await withTimeout(page.evaluate(() => new Promise((resolve) => {
+    window.slowEcho = function (a) { var t = Date.now(); while (Date.now() - t < 700) {} return 'slow ' + a; };
+    window.external.asyncallc(resolve, 'check_dll', 'slowEcho', 'x', 0, 100);
+    setTimeout(function () { window.external.callc('delay_ms', 300); }, 0);
+  })), 10000, 'the worker never had its answer');
+  assert.equal(result, '00000000:slow x');
+});
+
 test('F5, Ctrl+P and Alt+Left do nothing; other keys reach the page', async () => {
   await page.evaluate(() => { window.marker = 'kept'; keysSeen.length = 0; history.pushState({}, '', '/page?second'); });
   for (const key of ['F5', 'Control+P', 'Alt+ArrowLeft', 'Escape', 'F1', 'Control+S']) await page.keyboard.press(key);

@@ -66,9 +66,13 @@ Variant CPageDialog::Decode(const json& wire) {
 }
 
 // Page calls. The user-interface thread sends its own and serves other
-// work while it waits for the answer; a worker thread sends its own and
-// waits on a condition, so waiting workers never stack waits on the
-// user-interface thread (where the first could only end after the last).
+// work while it waits for the answer. A worker's operation is sent by the
+// user-interface thread too, when it serves its messages (between commands,
+// or while a command waits for the page), so a page's callback never runs
+// in the middle of a synchronous call that is not waiting for the page; but
+// the worker waits for the answer itself, on a condition, so waiting
+// workers never stack waits on the user-interface thread (where the first
+// could only end after the last).
 
 HResult CPageDialog::PageOperation(json op, json* answer) {
   if (closed_.load()) return Platform::kEFail;
@@ -77,57 +81,68 @@ HResult CPageDialog::PageOperation(json op, json* answer) {
 }
 
 HResult CPageDialog::OperateFromWorker(json op, json* answer) {
-  std::optional<uint64_t> generation;
-  std::shared_ptr<EventStream> pageStream;
-  int64_t id = 0;
-  for (;;) {
-    std::shared_ptr<CallChannel> channel;
-    {
-      std::unique_lock<std::mutex> hold(mutex_);
-      // Commands started before the first document has loaded wait for it.
-      changed_.wait_for(hold, std::chrono::milliseconds(kPageGoneMilliseconds),
-                        [&] { return stream_ || !channelStack_.empty() || closed_.load(); });
-      if (closed_.load()) return Platform::kEFail;
-      pageStream = stream_;
-      id = nextId_++;
-      op["id"] = id;
-      if (!channelStack_.empty()) {
-        channel = channelStack_.back();
-      } else {
-        if (!stream_ || stream_->ended || !pageReady_) return Platform::kEPointer;
-        generation = generation_;
-        QueueEventLocked(op);
-      }
-    }
-    if (!channel) break;
-    // The page's script waits in a synchronous call: the operation goes
-    // back in its answer, unless that call has just finished (then its
-    // answer has gone or is going without it, and the next way is taken).
-    std::lock_guard<std::mutex> c(channel->m);
-    if (channel->finished) continue;
-    channel->outbox.push_back(op);
-    channel->cv.notify_all();
-    break;
+  auto sending = std::make_shared<WorkerSend>();
+  {
+    std::unique_lock<std::mutex> hold(mutex_);
+    // Commands started before the first document has loaded wait for it.
+    changed_.wait_for(hold, std::chrono::milliseconds(kPageGoneMilliseconds),
+                      [&] { return stream_ || !channelStack_.empty() || closed_.load(); });
+    if (closed_.load()) return Platform::kEFail;
+    op["id"] = sending->id = nextId_++;
   }
-  changed_.notify_all();
+  std::weak_ptr<CPageDialog> weak = shared_from_this();
+  Platform::PostToMessageLoop([weak, sending, op] {
+    if (auto dialog = weak.lock()) dialog->SendForWorker(op, *sending);
+  });
   std::unique_lock<std::mutex> hold(mutex_);
   json reply;
   bool answered = false;
-  changed_.wait(hold, [&] {
-    const auto it = answers_.find(id);
+  const auto over = [&] {
+    const auto it = answers_.find(sending->id);
     if (it != answers_.end()) {
       reply = std::move(it->second);
       answers_.erase(it);
       return answered = true;
     }
     // The window may go while the call waits: the call then has no effect.
-    if (closed_.load() || (pageStream && pageStream->ended)) return true;
-    return generation && (generation_ != *generation || !stream_ || stream_->ended);
-  });
+    if (closed_.load() || sending->refused) return true;
+    if (!sending->sent) return false;
+    if (sending->pageStream && sending->pageStream->ended) return true;
+    return sending->generation && (generation_ != *sending->generation || !stream_ || stream_->ended);
+  };
+  // Once quit is posted, an operation not sent yet never will be.
+  while (!changed_.wait_for(hold, std::chrono::milliseconds(200), over))
+    if (!sending->sent && Platform::QuitPosted()) return Platform::kEFail;
   hold.unlock();
   if (!answered) return Platform::kEFail;
   if (answer) *answer = reply;
   return AnswerResult(reply);
+}
+
+void CPageDialog::SendForWorker(const json& op, WorkerSend& sending) {
+  std::shared_ptr<CallChannel> channel;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    sending.pageStream = stream_;
+    if (!channelStack_.empty()) {
+      // The page's script waits in a synchronous call: the operation goes
+      // back in its answer. A call on the stack has not finished: the
+      // stack is this thread's.
+      channel = channelStack_.back();
+    } else if (stream_ && !stream_->ended && pageReady_) {
+      sending.generation = generation_;
+      QueueEventLocked(op);
+    } else {
+      sending.refused = true;  // no document any more
+    }
+    sending.sent = !sending.refused;
+  }
+  if (channel) {
+    std::lock_guard<std::mutex> c(channel->m);
+    channel->outbox.push_back(op);
+    channel->cv.notify_all();
+  }
+  changed_.notify_all();
 }
 
 bool CPageDialog::PumpUntil(const std::function<bool()>& done, std::optional<uint64_t> generation,
@@ -245,7 +260,7 @@ void CPageDialog::HandleCallc(const json& body, httplib::Response& response) {
         std::lock_guard<std::mutex> hold(dialog->mutex_);
         dialog->channelStack_.push_back(channel);
       }
-      dialog->changed_.notify_all();  // a worker waiting for a page may use it
+      dialog->changed_.notify_all();  // wakes a worker waiting for the first document
       dialog->RunCommand(result, values[0], values[1], values[2], values[3], values[4]);
       std::lock_guard<std::mutex> hold(dialog->mutex_);
       dialog->channelStack_.pop_back();
@@ -267,7 +282,7 @@ void CPageDialog::HandleContinue(const json& body, httplib::Response& response) 
     std::lock_guard<std::mutex> hold(mutex_);
     if (id != body.end() && id->is_number_integer()) {
       const auto it = channels_.find(id->get<int64_t>());
-      if (it != channels_.end()) channel = it->second.lock();
+      if (it != channels_.end()) channel = it->second;
     }
     if (channel && opId != body.end() && opId->is_number_integer() && answer != body.end() && answer->is_object())
       answers_[opId->get<int64_t>()] = *answer;

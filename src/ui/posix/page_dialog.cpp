@@ -128,8 +128,7 @@ void CPageDialog::Close() {
   {
     std::lock_guard<std::mutex> hold(mutex_);
     if (stream_) stream_->ended = true;
-    for (auto& [id, weak] : channels_)
-      if (auto channel = weak.lock()) waiting.push_back(channel);
+    for (auto& [id, channel] : channels_) waiting.push_back(channel);
   }
   for (const auto& channel : waiting) {
     std::lock_guard<std::mutex> c(channel->m);

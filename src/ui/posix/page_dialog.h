@@ -101,6 +101,7 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
  private:
   struct CallChannel;
   struct EventStream;
+  struct WorkerSend;
   void InstallRoutes();
   bool Admit(const httplib::Request& request, httplib::Response& response) const;
   bool FromOwnDocument(const httplib::Request& request) const;
@@ -120,6 +121,7 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
 
   Platform::HResult OperateOnUiThread(nlohmann::json op, nlohmann::json* answer);
   Platform::HResult OperateFromWorker(nlohmann::json op, nlohmann::json* answer);
+  void SendForWorker(const nlohmann::json& op, WorkerSend& sending);
   void WaitForFirstDocument();
   bool PumpUntil(const std::function<bool()>& done, std::optional<uint64_t> generation,
                  const std::shared_ptr<EventStream>& pageStream);
@@ -154,8 +156,10 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   bool pageReady_ = false;
   int64_t nextId_ = 1;
   std::map<int64_t, nlohmann::json> answers_;
-  std::map<int64_t, std::weak_ptr<CallChannel>> channels_;
-  // Pushed and popped by the user-interface thread; workers read its top.
+  // Every synchronous call until the page has its result: an operation sent
+  // in a call's answer may be answered after the command has finished.
+  std::map<int64_t, std::shared_ptr<CallChannel>> channels_;
+  // Pushed and popped by the user-interface thread (under mutex_).
   std::vector<std::shared_ptr<CallChannel>> channelStack_;
   // Asynchronous calls of a document, started in the order it issued them.
   struct AsyncOrder {

@@ -7,7 +7,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +28,16 @@ struct CPageDialog::CallChannel {
   std::deque<nlohmann::json> outbox;  // operations for the blocked page
   bool finished = false;
   nlohmann::json result;
+};
+
+// A worker's operation, sent for it by the user-interface thread. Guarded
+// by the dialog's mutex.
+struct CPageDialog::WorkerSend {
+  int64_t id = 0;
+  bool sent = false;
+  bool refused = false;                        // no document to send it to
+  std::optional<uint64_t> generation;          // sent on this document's stream
+  std::shared_ptr<CPageDialog::EventStream> pageStream;
 };
 
 struct CPageDialog::EventStream {
