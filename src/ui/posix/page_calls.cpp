@@ -113,8 +113,9 @@ HResult CPageDialog::OperateFromWorker(json op, json* answer) {
   // Once quit is posted, an operation not sent yet never will be.
   while (!changed_.wait_for(hold, std::chrono::milliseconds(200), over))
     if (!sending->sent && Platform::QuitPosted()) return Platform::kEFail;
+  const bool noDocument = sending->refused;
   hold.unlock();
-  if (!answered) return Platform::kEFail;
+  if (!answered) return noDocument ? Platform::kEPointer : Platform::kEFail;
   if (answer) *answer = reply;
   return AnswerResult(reply);
 }
