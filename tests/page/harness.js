@@ -11,6 +11,20 @@ function tempDir(prefix) {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
 }
 
+// The environment a host program runs in: the machine of its own, which is
+// also $ZENTROVAK_MACHINE as the demo runs it, and the program's own folder
+// on its PATH (machine-reg beside it).
+function hostEnvironment(program, machine, runtime, extraEnv) {
+  return {
+    ...process.env,
+    XDG_RUNTIME_DIR: runtime,
+    XDG_DATA_HOME: path.join(machine, 'xdg'),
+    ZENTROVAK_MACHINE: machine,
+    PATH: `${path.dirname(program)}:${process.env.PATH}`,
+    ...extraEnv,
+  };
+}
+
 // Starts `program` with `args` (plus --no-browser and a machine of its
 // own, which options.machine names and options.prepare(machine) may fill
 // first); resolves with { child, address, origin, exited, machine }. The
@@ -23,14 +37,7 @@ function startHost(program, args, extraEnv, options = {}) {
   const runtime = tempDir('zentrovak-page-runtime-');
   const child = spawn(program, ['--machine', machine, '--no-browser', ...args], {
     cwd: machine,
-    env: {
-      ...process.env,
-      XDG_RUNTIME_DIR: runtime,
-      XDG_DATA_HOME: path.join(machine, 'xdg'),
-      ZENTROVAK_MACHINE: machine,
-      PATH: `${path.dirname(program)}:${process.env.PATH}`,
-      ...extraEnv,
-    },
+    env: hostEnvironment(program, machine, runtime, extraEnv),
     stdio: ['ignore', 'pipe', 'inherit'],
   });
   const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
@@ -94,16 +101,8 @@ async function startWithOwnWindow(program, args, extraEnv, { prepare } = {}) {
                    '--remote-debugging-address=127.0.0.1 --remote-debugging-port=0 "$@" 2>/dev/null\n', { mode: 0o755 });
   const child = spawn(program, ['--machine', machine, ...args], {
     cwd: machine,
-    env: {
-      ...process.env,
-      DISPLAY: process.env.DISPLAY || ':99',
-      XDG_RUNTIME_DIR: runtime,
-      XDG_DATA_HOME: path.join(machine, 'xdg'),
-      ZENTROVAK_MACHINE: machine,
-      ZENTROVAK_CHROMIUM: wrapper,
-      PATH: `${path.dirname(program)}:${process.env.PATH}`,
-      ...extraEnv,
-    },
+    env: hostEnvironment(program, machine, runtime,
+                         { DISPLAY: process.env.DISPLAY || ':99', ZENTROVAK_CHROMIUM: wrapper, ...extraEnv }),
     stdio: ['ignore', 'inherit', 'inherit'],
   });
   const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));

@@ -52,6 +52,14 @@ struct NewObject {
   const std::function<Platform::HResult(ScriptObject*)>* callback;
 };
 
+// The script object `value` holds, when it is one with IDispatchEx (what a
+// constructor and what it constructs must be); `value` is left as it is.
+HRESULT ScriptObjectIn(const VARIANT& value, ComPtr<IDispatchEx>* object) {
+  if (value.vt != VT_DISPATCH || !value.pdispVal) return DISP_E_TYPEMISMATCH;
+  const HRESULT hr = value.pdispVal->QueryInterface(kIidDispatchEx, reinterpret_cast<void**>(object->put()));
+  return FAILED(hr) || !*object ? E_NOINTERFACE : S_OK;
+}
+
 }  // namespace
 
 // Page access.
@@ -159,27 +167,19 @@ HRESULT CBSDialog::DoPageOperation(WPARAM code, void* arguments) {
   // Construct: the constructor must be a script object with IDispatchEx.
   auto* request = static_cast<NewObject*>(arguments);
   if (FAILED(hr)) return hr;
-  if (value.vt != VT_DISPATCH || !value.pdispVal) {
-    ::VariantClear(&value);
-    return DISP_E_TYPEMISMATCH;
-  }
   ComPtr<IDispatchEx> constructor;
-  hr = value.pdispVal->QueryInterface(kIidDispatchEx, reinterpret_cast<void**>(constructor.put()));
+  hr = ScriptObjectIn(value, &constructor);
   ::VariantClear(&value);
-  if (FAILED(hr) || !constructor) return E_NOINTERFACE;
+  if (FAILED(hr)) return hr;
   VARIANT made;
   ::VariantInit(&made);
   hr = constructor->InvokeEx(DISPID_VALUE, LOCALE_SYSTEM_DEFAULT, DISPATCH_CONSTRUCT, &none, &made, nullptr, nullptr);
   if (FAILED(hr)) return hr;
-  if (made.vt != VT_DISPATCH || !made.pdispVal) {
-    ::VariantClear(&made);
-    return DISP_E_TYPEMISMATCH;
-  }
   ComPtr<IDispatchEx> object;
-  hr = made.pdispVal->QueryInterface(kIidDispatchEx, reinterpret_cast<void**>(object.put()));
-  if (FAILED(hr) || !object) {
+  hr = ScriptObjectIn(made, &object);
+  if (FAILED(hr)) {
     ::VariantClear(&made);
-    return E_NOINTERFACE;
+    return hr;
   }
   auto held = std::make_shared<DispatchObject>(made.pdispVal, hwnd_);
   ::VariantClear(&made);
