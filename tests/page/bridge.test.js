@@ -402,6 +402,58 @@ test('request heads are read within limits and a deadline, before anything else 
   assert.equal(await callc('load_settings', 'gate', 3), 3, 'the page is still served');
 });
 
+// The TCP ports a process listens on, from its sockets in /proc.
+function listeningPorts(pid) {
+  const inodes = new Set();
+  for (const fd of fs.readdirSync(`/proc/${pid}/fd`)) {
+    try {
+      const m = /^socket:\[(\d+)\]$/.exec(fs.readlinkSync(`/proc/${pid}/fd/${fd}`));
+      if (m) inodes.add(m[1]);
+    } catch { /* closed meanwhile */ }
+  }
+  const ports = [];
+  for (const table of ['/proc/net/tcp', '/proc/net/tcp6']) {
+    for (const line of fs.readFileSync(table, 'utf8').trim().split('\n').slice(1)) {
+      const f = line.trim().split(/\s+/);
+      if (f[3] === '0A' && inodes.has(f[9])) ports.push(parseInt(f[1].split(':')[1], 16));
+    }
+  }
+  return ports;
+}
+
+test('the gate is the only way in: the program listens on the page\'s port and no other', () => {
+  assert.deepEqual(listeningPorts(host.child.pid), [Number(new URL(host.origin).port)]);
+});
+
+test('a chunked body is cut at the size limit as it arrives', async () => {
+  const url = new URL(host.address);
+  const secret = url.searchParams.get('key');
+  const own = `127.0.0.1:${url.port}`;
+  const shim = await rawAnswer(['GET /bridge/shim.js HTTP/1.1', `Host: ${own}`, 'Sec-Fetch-Site: same-origin',
+    `Cookie: zentrovak_session_${url.port}=${secret}`, 'Connection: close', '', ''].join('\r\n'));
+  const token = /ZENTROVAK_TOKEN="([0-9a-f]+)"/.exec(shim)[1];
+  const rss = () => Number(/VmRSS:\s+(\d+)/.exec(fs.readFileSync(`/proc/${host.child.pid}/status`, 'utf8'))[1]) * 1024;
+  const before = rss();
+  // 1 MiB chunks, up to 160 MiB in all; the limit is 64 MiB.
+  const chunk = Buffer.concat([Buffer.from('100000\r\n'), Buffer.alloc(1 << 20, 0x20), Buffer.from('\r\n')]);
+  const sent = await new Promise((resolve) => {
+    let count = 0;
+    const socket = net.connect(Number(url.port), '127.0.0.1', () => {
+      socket.write(['POST /bridge/callc HTTP/1.1', `Host: ${own}`, `X-Zentrovak-Secret: ${secret}`,
+        `X-Zentrovak-Token: ${token}`, 'Content-Type: text/plain', 'Transfer-Encoding: chunked', '', ''].join('\r\n'));
+      const pump = () => { while (count < 160 && socket.write(chunk)) count++; if (count >= 160) socket.end('0\r\n\r\n'); };
+      socket.on('drain', pump);
+      pump();
+    });
+    const timer = setTimeout(() => socket.destroy(), 20000);
+    socket.on('error', () => {});
+    socket.on('close', () => { clearTimeout(timer); resolve(count); });
+  });
+  assert.ok(sent < 100, `the program took ${sent} MiB of a chunked body`);
+  assert.ok(rss() - before < 200 * (1 << 20), 'the program grew by ' + ((rss() - before) >> 20) + ' MiB');
+  assert.equal(await callc('load_settings', 'gate', 4), 4, 'the page is still served');
+});
+
 test('idle and slow connections give way to the page, which is still served while they stay', async () => {
   const url = new URL(host.origin);
   const sockets = [];

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -170,22 +171,6 @@ std::string ForwardedHead(const GateHead& head) {
   return out;
 }
 
-int ConnectBackend(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const int on = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 }  // namespace
 
 std::string GateHead::Header(std::string_view name) const {
@@ -230,22 +215,17 @@ int GateVerdict(const GateHead& head) {
 
 struct BridgeGate::State {
   GateLimits limits;
+  GateServe serve;
   int listener = -1;
   int port = 0;
-  int backendPort = 0;
   std::atomic<bool> stopping{false};
   std::mutex mutex;
-  std::set<int> sockets;  // open client and server sockets, cut at Stop
+  std::condition_variable idle;  // connections fell to 0
+  std::set<int> sockets;  // open client sockets, cut at Stop
   std::deque<int> reading;  // clients still sending their head, oldest first
   int connections = 0;
   std::thread acceptor;
 
-  bool Track(int fd) {
-    std::lock_guard<std::mutex> hold(mutex);
-    if (stopping) return false;
-    sockets.insert(fd);
-    return true;
-  }
   void Forget(int fd) {
     {
       std::lock_guard<std::mutex> hold(mutex);
@@ -253,40 +233,13 @@ struct BridgeGate::State {
     }
     ::close(fd);
   }
+  void Leave() {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (--connections == 0) idle.notify_all();
+  }
 };
 
 namespace {
-
-// Both directions until either side is done. The bytes the client sends
-// after its head are counted: a body past the limit cuts the connection.
-void Relay(BridgeGate::State& state, int client, int server, uint64_t sentSoFar) {
-  const uint64_t limit = state.limits.bodyBytes + (1u << 20);  // chunk framing
-  bool clientOpen = true;
-  char buffer[16384];
-  for (;;) {
-    pollfd fds[2] = {{client, static_cast<short>(clientOpen ? POLLIN : 0), 0}, {server, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, 1000);
-    if (state.stopping) return;
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return;
-    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-      const ssize_t got = ::recv(server, buffer, sizeof buffer, 0);
-      if (got <= 0) return;  // the answer is complete
-      if (!SendAll(client, buffer, static_cast<size_t>(got))) return;
-    }
-    if (clientOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-      const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
-      if (got <= 0) {
-        clientOpen = false;
-        ::shutdown(server, SHUT_WR);
-        continue;
-      }
-      sentSoFar += static_cast<uint64_t>(got);
-      if (sentSoFar > limit) return;
-      if (!SendAll(server, buffer, static_cast<size_t>(got))) return;
-    }
-  }
-}
 
 void ServeConnection(std::shared_ptr<BridgeGate::State> state, int client) {
   std::string raw, rest;
@@ -303,24 +256,18 @@ void ServeConnection(std::shared_ptr<BridgeGate::State> state, int client) {
         std::stoull(head.Header("Content-Length")) > state->limits.bodyBytes)
       status = 413;
     if (status == 0) {
-      const int server = ConnectBackend(state->backendPort);
-      if (server < 0) {
-        Refuse(client, 503);
-      } else if (state->Track(server)) {
-        const std::string forwarded = ForwardedHead(head);
-        if (SendAll(server, forwarded.data(), forwarded.size()) &&
-            (rest.empty() || SendAll(server, rest.data(), rest.size())))
-          Relay(*state, client, server, rest.size());
-        state->Forget(server);
-      } else {
-        ::close(server);
-      }
+      AdmittedConnection admitted;
+      admitted.socket = client;
+      admitted.head = ForwardedHead(head);
+      admitted.rest = std::move(rest);
+      // Chunk framing comes on top of the body itself.
+      admitted.bodyBytes = state->limits.bodyBytes + (1u << 20);
+      if (!state->stopping) state->serve(admitted);
     }
   }
   if (status != 0) Refuse(client, status);
   state->Forget(client);
-  std::lock_guard<std::mutex> hold(state->mutex);
-  --state->connections;
+  state->Leave();
 }
 
 void AcceptLoop(std::shared_ptr<BridgeGate::State> state) {
@@ -344,14 +291,16 @@ void AcceptLoop(std::shared_ptr<BridgeGate::State> state) {
       }
       state->reading.push_back(client);
     }
+    // The server writes an answer's headers and body separately; with
+    // Nagle on, the second small write waits for the browser's delayed
+    // acknowledgement, about 40 ms for every call.
     const int on = 1;
     ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     try {
       std::thread(ServeConnection, state, client).detach();
     } catch (...) {
       state->Forget(client);
-      std::lock_guard<std::mutex> hold(state->mutex);
-      --state->connections;
+      state->Leave();
     }
   }
 }
@@ -362,9 +311,8 @@ BridgeGate::BridgeGate() : state_(std::make_shared<State>()) {}
 
 BridgeGate::~BridgeGate() { Stop(); }
 
-bool BridgeGate::Start(int backendPort, const GateLimits& limits) {
+bool BridgeGate::Listen(const GateLimits& limits) {
   state_->limits = limits;
-  state_->backendPort = backendPort;
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   sockaddr_in address{};
@@ -378,8 +326,12 @@ bool BridgeGate::Start(int backendPort, const GateLimits& limits) {
   }
   state_->listener = fd;
   state_->port = ntohs(address.sin_port);
-  state_->acceptor = std::thread(AcceptLoop, state_);
   return true;
+}
+
+void BridgeGate::Serve(GateServe serve) {
+  state_->serve = std::move(serve);
+  if (state_->listener >= 0 && !state_->acceptor.joinable()) state_->acceptor = std::thread(AcceptLoop, state_);
 }
 
 int BridgeGate::Port() const { return state_->port; }
@@ -388,8 +340,10 @@ void BridgeGate::Stop() {
   if (state_->stopping.exchange(true)) return;
   if (state_->acceptor.joinable()) state_->acceptor.join();
   if (state_->listener >= 0) ::close(state_->listener);
-  std::lock_guard<std::mutex> hold(state_->mutex);
+  std::unique_lock<std::mutex> hold(state_->mutex);
   for (int fd : state_->sockets) ::shutdown(fd, SHUT_RDWR);
+  // What `serve` uses may go once Stop returns.
+  state_->idle.wait(hold, [&] { return state_->connections == 0; });
 }
 
 }  // namespace Zentrovak::UI::Posix

@@ -4,8 +4,9 @@
 // of memory, or hold its threads with requests that never end. The gate
 // accepts the browser's connections itself, reads each request head within
 // limits and a deadline, refuses what the page's own browser never sends,
-// and relays what passes to the server on another loopback port, one
-// request per connection.
+// and hands what passes to the server on the same thread, one request per
+// connection. The server has no port of its own: a local process cannot
+// reach it past the gate.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -40,6 +41,19 @@ struct GateHead {
   std::string raw;  // as received, up to and including the empty line
 };
 
+// A connection whose head passed, for the server to answer. The server
+// reads the head and `rest` first, then the socket, and may read at most
+// `bodyBytes` from the socket (as sent, chunk framing included).
+struct AdmittedConnection {
+  int socket = -1;
+  std::string head;  // the client's, with one request per connection
+  std::string rest;  // what the client sent after its head, so far
+  uint64_t bodyBytes = 0;
+};
+
+// Answers an admitted connection; the gate closes it afterwards.
+using GateServe = std::function<void(const AdmittedConnection&)>;
+
 class BridgeGate {
  public:
   BridgeGate();
@@ -47,11 +61,15 @@ class BridgeGate {
   BridgeGate(const BridgeGate&) = delete;
   BridgeGate& operator=(const BridgeGate&) = delete;
 
-  // Listens on 127.0.0.1 at a port of the system's choosing and relays to
-  // 127.0.0.1:backendPort. False when it cannot listen.
-  bool Start(int backendPort, const GateLimits& limits = {});
+  // Listens on 127.0.0.1 at a port of the system's choosing; connections
+  // wait until Serve. False when it cannot listen.
+  bool Listen(const GateLimits& limits = {});
+  // Accepts connections and calls `serve` for each admitted one on that
+  // connection's thread.
+  void Serve(GateServe serve);
   int Port() const;
-  // Stops accepting and cuts every relayed connection.
+  // Stops accepting, cuts every connection and returns when no thread of
+  // the gate is still in `serve`.
   void Stop();
 
   // What the gate's threads share; they keep it while they run.

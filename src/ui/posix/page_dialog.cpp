@@ -8,6 +8,8 @@
 
 #include <httplib.h>
 
+#include "ui/posix/gated_server.h"
+
 #include "platform/errors.h"
 #include "platform/message_loop.h"
 #include "platform/text.h"
@@ -93,27 +95,18 @@ bool CPageDialog::OnUiThread() const { return Platform::CurrentThreadId() == uiT
 bool CPageDialog::Start() {
   if (secret_.empty() || pageToken_.empty()) return false;
   ChooseSite();
-  server_ = std::make_unique<httplib::Server>();
-  // Every synchronous call and the event stream hold a thread while they
-  // wait; calls may nest.
-  server_->new_task_queue = [] { return new httplib::ThreadPool(32); };
+  server_ = std::make_unique<GatedServer>();
   server_->set_payload_max_length(kMaxRequestBytes);
-  server_->set_keep_alive_timeout(2);
-  // The library writes an answer's headers and body separately; with Nagle
-  // on, the second small write waits for the browser's delayed
-  // acknowledgement, about 40 ms for every call on a kept-alive connection.
-  // Accepted sockets take the option from the listening one.
-  server_->set_tcp_nodelay(true);
   InstallRoutes();
-  const int serverPort = server_->bind_to_any_port("127.0.0.1");
-  if (serverPort <= 0) return false;
   // The browser talks to the gate, which reads every request head within
-  // limits before the server sees it. Its port is known before the server
-  // serves anything.
+  // limits and hands the connection to the server on its own thread (every
+  // synchronous call and the event stream hold one while they wait; calls
+  // may nest).
+  server_->Open();
   gate_ = std::make_unique<BridgeGate>();
-  if (!gate_->Start(serverPort)) return false;
+  if (!gate_->Listen()) return false;
   port_ = gate_->Port();
-  serverThread_ = std::thread([server = server_.get()] { server->listen_after_bind(); });
+  gate_->Serve([server = server_.get()](const AdmittedConnection& connection) { server->Serve(connection); });
   return true;
 }
 
@@ -136,9 +129,8 @@ void CPageDialog::Close() {
   }
   // Workers waiting for the page wait on this.
   changed_.notify_all();
+  if (server_) server_->Shut();
   if (gate_) gate_->Stop();
-  if (server_) server_->stop();
-  if (serverThread_.joinable()) serverThread_.join();
 }
 
 bool CPageDialog::Admit(const httplib::Request& request, httplib::Response& response) const {

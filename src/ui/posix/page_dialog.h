@@ -42,6 +42,8 @@ class Response;
 
 namespace Zentrovak::UI::Posix {
 
+class GatedServer;
+
 // Where the pages come from: the program's resources, or a test's own set.
 struct PageSource {
   std::function<std::optional<ResourceData>(uint32_t id)> html;
@@ -143,9 +145,8 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   std::string siteStart_;      // Files: the page's file name
   std::atomic<bool> followedUp_{false};
   int port_ = 0;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<GatedServer> server_;
   std::unique_ptr<BridgeGate> gate_;
-  std::thread serverThread_;
   uint32_t uiThread_ = 0;
   std::atomic<bool> closed_{false};
 
