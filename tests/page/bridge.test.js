@@ -482,6 +482,35 @@ test('idle and slow connections give way to the page, which is still served whil
   }
 });
 
+test('a flood of refused and idle connections, reopened as they close, does not shut the page out', async () => {
+  const url = new URL(host.origin);
+  const sockets = new Set();
+  let flooding = true;
+  let opened = 0;
+  // Each holds still after its head: refused ones until the program closes
+  // them, idle ones until they are pushed out. Reopened at once.
+  const open = (head) => {
+    if (!flooding) return;
+    const socket = net.connect(Number(url.port), '127.0.0.1', () => { opened++; if (head) socket.write(head); });
+    sockets.add(socket);
+    socket.on('error', () => {});
+    socket.on('close', () => { sockets.delete(socket); setImmediate(() => open(head)); });
+  };
+  for (let i = 0; i < 150; i++) open('GET / HTTP/1.1\r\n\r\n');
+  for (let i = 0; i < 50; i++) open('');
+  try {
+    await new Promise((r) => setTimeout(r, 1000));
+    for (let i = 0; i < 10; i++) assert.equal(await callc('load_settings', 'flood', i), i);
+    const value = await page.evaluate(() => new Promise((resolve) =>
+      window.external.asyncalld(resolve, 'load_settings', 'flood', 9)));
+    assert.equal(value, 9);
+    assert.ok(opened > 400, `only ${opened} connections were opened`);
+  } finally {
+    flooding = false;
+    for (const socket of sockets) socket.destroy();
+  }
+});
+
 test('the program ends when its last page is gone', async () => {
   const second = await startHost(process.env.BRIDGE_HOST, [process.env.FIXTURES], {});
   try {

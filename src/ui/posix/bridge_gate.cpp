@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -222,7 +223,11 @@ struct BridgeGate::State {
   std::mutex mutex;
   std::condition_variable idle;  // connections fell to 0
   std::set<int> sockets;  // open client sockets, cut at Stop
-  std::deque<int> reading;  // clients still sending their head, oldest first
+  // Connections that give way to newer ones, oldest first: those still
+  // sending their head, and those being refused (their answer is sent;
+  // what is left is closing them gently).
+  std::deque<int> reading;
+  std::deque<int> refusing;
   int connections = 0;
   std::thread acceptor;
 
@@ -233,6 +238,25 @@ struct BridgeGate::State {
     }
     ::close(fd);
   }
+  // Under mutex. Cuts a connection that may give way, the oldest first, and
+  // among heads still arriving one with nothing waiting to be read: the
+  // browser sends a head at once, so it is a slow or idle one that goes.
+  bool PushOut(std::deque<int>& from) {
+    if (from.empty()) return false;
+    auto victim = from.begin();
+    for (auto it = from.begin(); it != from.end(); ++it) {
+      int waiting = 0;
+      if (&from == &refusing || (::ioctl(*it, FIONREAD, &waiting) == 0 && waiting == 0)) {
+        victim = it;
+        break;
+      }
+    }
+    // Its thread sees the connection end and lets it go.
+    ::shutdown(*victim, SHUT_RDWR);
+    from.erase(victim);
+    return true;
+  }
+  static void Drop(std::deque<int>& from, int fd) { from.erase(std::remove(from.begin(), from.end(), fd), from.end()); }
   void Leave() {
     std::lock_guard<std::mutex> hold(mutex);
     if (--connections == 0) idle.notify_all();
@@ -246,8 +270,7 @@ void ServeConnection(std::shared_ptr<BridgeGate::State> state, int client) {
   int status = ReadHead(client, state->limits, raw, rest);
   {
     std::lock_guard<std::mutex> hold(state->mutex);
-    auto& reading = state->reading;
-    reading.erase(std::remove(reading.begin(), reading.end(), client), reading.end());
+    BridgeGate::State::Drop(state->reading, client);
   }
   if (status == 0 && !raw.empty()) {
     const GateHead head = ParseHead(raw);
@@ -265,7 +288,15 @@ void ServeConnection(std::shared_ptr<BridgeGate::State> state, int client) {
       if (!state->stopping) state->serve(admitted);
     }
   }
-  if (status != 0) Refuse(client, status);
+  if (status != 0) {
+    {
+      std::lock_guard<std::mutex> hold(state->mutex);
+      state->refusing.push_back(client);
+    }
+    Refuse(client, status);
+    std::lock_guard<std::mutex> hold(state->mutex);
+    BridgeGate::State::Drop(state->refusing, client);
+  }
   state->Forget(client);
   state->Leave();
 }
@@ -278,17 +309,18 @@ void AcceptLoop(std::shared_ptr<BridgeGate::State> state) {
     if (client < 0) continue;
     {
       std::lock_guard<std::mutex> hold(state->mutex);
-      if (state->stopping || state->connections >= state->limits.connections) {
+      // At the cap, a connection being refused or one still sending its
+      // head makes room; those being served are the browser's. The ones
+      // cut are still counted until their threads are done, a moment.
+      const bool full = state->connections >= state->limits.connections;
+      if (state->stopping || state->connections >= state->limits.connections + state->limits.readingHeads ||
+          (full && !state->PushOut(state->refusing) && !state->PushOut(state->reading))) {
         ::close(client);
         continue;
       }
       ++state->connections;
       state->sockets.insert(client);
-      if (static_cast<int>(state->reading.size()) >= state->limits.readingHeads) {
-        // Its reader sees the connection end and lets it go.
-        ::shutdown(state->reading.front(), SHUT_RDWR);
-        state->reading.pop_front();
-      }
+      if (static_cast<int>(state->reading.size()) >= state->limits.readingHeads) state->PushOut(state->reading);
       state->reading.push_back(client);
     }
     // The server writes an answer's headers and body separately; with

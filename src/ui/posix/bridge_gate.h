@@ -24,11 +24,15 @@ struct GateLimits {
   size_t headBytes = 64 * 1024;   // the whole head
   int headDeadlineMs = 5000;      // for the complete head
   uint64_t bodyBytes = 64u << 20; // as sent, chunk framing included
-  int connections = 96;           // open at once; more are closed at once
+  // Connections open at once. At the cap a new one takes the place of one
+  // being refused or one still sending its head; when every connection is
+  // being served, it is closed at once.
+  int connections = 96;
   // Connections still sending their head. When all are taken, a new
-  // connection takes the place of the one that has been at it longest:
-  // the browser sends a head at once, so a slow or idle connection is what
-  // gives way, never the page's next request.
+  // connection takes the place of an idle one (nothing waiting to be read),
+  // the one that has been at it longest first: the browser sends a head at
+  // once, so a slow or idle connection is what gives way, never the page's
+  // next request.
   int readingHeads = 32;
 };
 
