@@ -454,6 +454,14 @@ test('a chunked body is cut at the size limit as it arrives', async () => {
   assert.equal(await callc('load_settings', 'gate', 4), 4, 'the page is still served');
 });
 
+// The page's own calls still go through, synchronous and asynchronous.
+async function assertPageServed(tag, calls) {
+  for (let i = 0; i < calls; i++) assert.equal(await callc('load_settings', tag, i), i);
+  const value = await page.evaluate((t) => new Promise((resolve) =>
+    window.external.asyncalld(resolve, 'load_settings', t, 9)), tag);
+  assert.equal(value, 9);
+}
+
 test('idle and slow connections give way to the page, which is still served while they stay', async () => {
   const url = new URL(host.origin);
   const sockets = [];
@@ -473,10 +481,7 @@ test('idle and slow connections give way to the page, which is still served whil
   }
   try {
     await new Promise((r) => setTimeout(r, 500));
-    for (let i = 0; i < 5; i++) assert.equal(await callc('load_settings', 'gate', i), i);
-    const value = await page.evaluate(() => new Promise((resolve) =>
-      window.external.asyncalld(resolve, 'load_settings', 'gate', 9)));
-    assert.equal(value, 9);
+    await assertPageServed('gate', 5);
   } finally {
     for (const socket of sockets) socket.destroy();
   }
@@ -500,10 +505,7 @@ test('a flood of refused and idle connections, reopened as they close, does not 
   for (let i = 0; i < 50; i++) open('');
   try {
     await new Promise((r) => setTimeout(r, 1000));
-    for (let i = 0; i < 10; i++) assert.equal(await callc('load_settings', 'flood', i), i);
-    const value = await page.evaluate(() => new Promise((resolve) =>
-      window.external.asyncalld(resolve, 'load_settings', 'flood', 9)));
-    assert.equal(value, 9);
+    await assertPageServed('flood', 10);
     assert.ok(opened > 400, `only ${opened} connections were opened`);
   } finally {
     flooding = false;
