@@ -44,6 +44,10 @@ test('the page loads through the bridge with its pictures and window.external', 
   await page.screenshot({ path: screenshotPath('bridge-page') });
 });
 
+// A number the host's /proc status shows (Threads, VmRSS in KiB).
+const hostStatus = (field) =>
+  Number(new RegExp(`${field}:\\s+(\\d+)`).exec(fs.readFileSync(`/proc/${host.child.pid}/status`, 'utf8'))[1]);
+
 test('callc keeps every value type on the round trip', async () => {
   const result = await page.evaluate(() => {
     const echo = (v) => window.external.callc('get_data', v);
@@ -112,7 +116,7 @@ test('a long asyncalld does not delay a later asyncallc', async () => {
 });
 
 test('many asyncalld calls that wait share a bounded number of threads and all call back', async () => {
-  const threads = () => Number(/Threads:\s+(\d+)/.exec(fs.readFileSync(`/proc/${host.child.pid}/status`, 'utf8'))[1]);
+  const threads = () => hostStatus('Threads');
   const before = threads();
   const answers = page.evaluate(() => {
     const calls = [];
@@ -312,6 +316,15 @@ async function rawStatus(head) {
   return answer.slice(0, answer.indexOf('\r\n'));
 }
 
+// The page token, as the shim hands it to the program's own documents.
+async function pageToken() {
+  const url = new URL(host.address);
+  const shim = await rawAnswer(['GET /bridge/shim.js HTTP/1.1', `Host: 127.0.0.1:${url.port}`,
+    'Sec-Fetch-Site: same-origin', `Cookie: zentrovak_session_${url.port}=${url.searchParams.get('key')}`,
+    'Connection: close', '', ''].join('\r\n'));
+  return /ZENTROVAK_TOKEN="([0-9a-f]+)"/.exec(shim)[1];
+}
+
 test('two Host or two Origin headers are refused even with the secret', async () => {
   const url = new URL(host.address);
   const secret = url.searchParams.get('key');
@@ -334,8 +347,7 @@ test('another local page cannot take the event stream or reach the bridge with t
   const cookie = `Cookie: zentrovak_session_${url.port}=${url.searchParams.get('key')}`;
   const answer = (lines, body = '') =>
     rawAnswer([...lines, `Host: ${own}`, cookie, 'Connection: close', '', body].join('\r\n'));
-  const shim = await answer(['GET /bridge/shim.js HTTP/1.1', 'Sec-Fetch-Site: same-origin']);
-  const token = /ZENTROVAK_TOKEN="([0-9a-f]+)"/.exec(shim)[1];
+  const token = await pageToken();
   const statusOf = async (lines, body) => { const a = await answer(lines, body); return a.slice(0, a.indexOf('\r\n')); };
   const body = '{"args":[{"t":"s","v":"save_settings"},{"t":"s","v":"taken"},{"t":"i","v":1}]}';
   const cases = [
@@ -429,10 +441,8 @@ test('a chunked body is cut at the size limit as it arrives', async () => {
   const url = new URL(host.address);
   const secret = url.searchParams.get('key');
   const own = `127.0.0.1:${url.port}`;
-  const shim = await rawAnswer(['GET /bridge/shim.js HTTP/1.1', `Host: ${own}`, 'Sec-Fetch-Site: same-origin',
-    `Cookie: zentrovak_session_${url.port}=${secret}`, 'Connection: close', '', ''].join('\r\n'));
-  const token = /ZENTROVAK_TOKEN="([0-9a-f]+)"/.exec(shim)[1];
-  const rss = () => Number(/VmRSS:\s+(\d+)/.exec(fs.readFileSync(`/proc/${host.child.pid}/status`, 'utf8'))[1]) * 1024;
+  const token = await pageToken();
+  const rss = () => hostStatus('VmRSS') * 1024;
   const before = rss();
   // 1 MiB chunks, up to 160 MiB in all; the limit is 64 MiB.
   const chunk = Buffer.concat([Buffer.from('100000\r\n'), Buffer.alloc(1 << 20, 0x20), Buffer.from('\r\n')]);

@@ -154,24 +154,6 @@ GateHead ParseHead(const std::string& raw) {
   return head;
 }
 
-// The head passed on: the client's own, its connection headers replaced by
-// one request per connection.
-std::string ForwardedHead(const GateHead& head) {
-  std::string out;
-  const size_t firstEnd = head.raw.find('\n');
-  out = head.raw.substr(0, firstEnd + 1);
-  for (std::string_view line : HeaderLines(head.raw)) {
-    const std::string_view name = Trim(line.substr(0, line.find(':')));
-    bool connectionHeader = false;
-    for (const char* hop : {"Connection", "Keep-Alive", "Proxy-Connection"})
-      connectionHeader = connectionHeader || Platform::AsciiEqualsIgnoreCase(name, hop);
-    if (connectionHeader) continue;
-    out.append(line).append("\r\n");
-  }
-  out += "Connection: close\r\n\r\n";
-  return out;
-}
-
 }  // namespace
 
 std::string GateHead::Header(std::string_view name) const {
@@ -238,15 +220,15 @@ struct BridgeGate::State {
     }
     ::close(fd);
   }
-  // Under mutex. Cuts a connection that may give way, the oldest first, and
-  // among heads still arriving one with nothing waiting to be read: the
+  // Under mutex. Cuts the oldest connection of `from`; with `idleFirst`,
+  // the oldest with nothing waiting to be read, if there is one: the
   // browser sends a head at once, so it is a slow or idle one that goes.
-  bool PushOut(std::deque<int>& from) {
+  static bool PushOut(std::deque<int>& from, bool idleFirst) {
     if (from.empty()) return false;
     auto victim = from.begin();
-    for (auto it = from.begin(); it != from.end(); ++it) {
+    for (auto it = from.begin(); idleFirst && it != from.end(); ++it) {
       int waiting = 0;
-      if (&from == &refusing || (::ioctl(*it, FIONREAD, &waiting) == 0 && waiting == 0)) {
+      if (::ioctl(*it, FIONREAD, &waiting) == 0 && waiting == 0) {
         victim = it;
         break;
       }
@@ -265,12 +247,14 @@ struct BridgeGate::State {
 
 namespace {
 
+using State = BridgeGate::State;
+
 void ServeConnection(std::shared_ptr<BridgeGate::State> state, int client) {
   std::string raw, rest;
   int status = ReadHead(client, state->limits, raw, rest);
   {
     std::lock_guard<std::mutex> hold(state->mutex);
-    BridgeGate::State::Drop(state->reading, client);
+    State::Drop(state->reading, client);
   }
   if (status == 0 && !raw.empty()) {
     const GateHead head = ParseHead(raw);
@@ -281,7 +265,7 @@ void ServeConnection(std::shared_ptr<BridgeGate::State> state, int client) {
     if (status == 0) {
       AdmittedConnection admitted;
       admitted.socket = client;
-      admitted.head = ForwardedHead(head);
+      admitted.head = std::move(raw);
       admitted.rest = std::move(rest);
       // Chunk framing comes on top of the body itself.
       admitted.bodyBytes = state->limits.bodyBytes + (1u << 20);
@@ -295,7 +279,7 @@ void ServeConnection(std::shared_ptr<BridgeGate::State> state, int client) {
     }
     Refuse(client, status);
     std::lock_guard<std::mutex> hold(state->mutex);
-    BridgeGate::State::Drop(state->refusing, client);
+    State::Drop(state->refusing, client);
   }
   state->Forget(client);
   state->Leave();
@@ -314,13 +298,13 @@ void AcceptLoop(std::shared_ptr<BridgeGate::State> state) {
       // cut are still counted until their threads are done, a moment.
       const bool full = state->connections >= state->limits.connections;
       if (state->stopping || state->connections >= state->limits.connections + state->limits.readingHeads ||
-          (full && !state->PushOut(state->refusing) && !state->PushOut(state->reading))) {
+          (full && !State::PushOut(state->refusing, false) && !State::PushOut(state->reading, true))) {
         ::close(client);
         continue;
       }
       ++state->connections;
       state->sockets.insert(client);
-      if (static_cast<int>(state->reading.size()) >= state->limits.readingHeads) state->PushOut(state->reading);
+      if (static_cast<int>(state->reading.size()) >= state->limits.readingHeads) State::PushOut(state->reading, true);
       state->reading.push_back(client);
     }
     // The server writes an answer's headers and body separately; with

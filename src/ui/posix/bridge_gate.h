@@ -50,12 +50,13 @@ struct GateHead {
 // `bodyBytes` from the socket (as sent, chunk framing included).
 struct AdmittedConnection {
   int socket = -1;
-  std::string head;  // the client's, with one request per connection
+  std::string head;  // as the client sent it
   std::string rest;  // what the client sent after its head, so far
   uint64_t bodyBytes = 0;
 };
 
-// Answers an admitted connection; the gate closes it afterwards.
+// Answers an admitted connection's one request; the gate closes it
+// afterwards.
 using GateServe = std::function<void(const AdmittedConnection&)>;
 
 class BridgeGate {

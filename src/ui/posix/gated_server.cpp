@@ -100,7 +100,7 @@ constexpr socket_t kServingThroughGate = 0;
 
 }  // namespace
 
-void GatedServer::Open() { svr_sock_ = kServingThroughGate; }
+GatedServer::GatedServer() { svr_sock_ = kServingThroughGate; }
 
 void GatedServer::Shut() { svr_sock_ = INVALID_SOCKET; }
 

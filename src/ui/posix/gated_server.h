@@ -11,9 +11,9 @@ namespace Zentrovak::UI::Posix {
 
 class GatedServer : public httplib::Server {
  public:
-  // Between Open and Shut the server counts as running: the library ends an
-  // answer written piece by piece (the event stream) when it does not.
-  void Open();
+  // Until Shut the server counts as running: the library ends an answer
+  // written piece by piece (the event stream) when it does not.
+  GatedServer();
   void Shut();
   // Answers the connection's one request; the caller closes the socket.
   void Serve(const AdmittedConnection& connection);
