@@ -1,9 +1,9 @@
 # The certificates of the bank's authorities that the program carries
 # (res/certificates.tsv). The build takes them from a folder of verified
-# certificate files and carries each one whose DER length and SHA-1 match
-# the table; the files themselves never enter the repository.
-get_filename_component(cert_default_dir "${CMAKE_SOURCE_DIR}/../shared/certs" ABSOLUTE)
-set(ASSISTANT_CERTIFICATES_DIR "${cert_default_dir}" CACHE PATH
+# certificate files, by default the public copies kept in the repository
+# (res/certificates, with their sources), and carries each one whose DER
+# length and SHA-1 match the table.
+set(ASSISTANT_CERTIFICATES_DIR "${CMAKE_SOURCE_DIR}/res/certificates" CACHE PATH
     "folder of the verified certificate files (PEM or DER) the program carries")
 
 set(CERT_TABLE_FILE ${CMAKE_SOURCE_DIR}/res/certificates.tsv)
@@ -29,5 +29,17 @@ endif()
 string(STRIP "${cert_listing}" cert_listing)
 string(REPLACE "\n" "\n--   " cert_listing "${cert_listing}")
 message(STATUS "Certificates from ${ASSISTANT_CERTIFICATES_DIR}:\n--   ${cert_listing}")
+# A certificate the build does not carry can never be imported, so its
+# repair always fails on a customer's PC: say so where a build log reader
+# cannot miss it.
+file(STRINGS ${CERT_CARRIED_LIST} cert_carried)
+file(STRINGS ${CERT_TABLE_FILE} cert_rows REGEX "^[^#].*\t")
+list(LENGTH cert_carried cert_carried_count)
+list(LENGTH cert_rows cert_row_count)
+if(cert_carried_count LESS cert_row_count)
+  message(WARNING "This build carries ${cert_carried_count} of the ${cert_row_count} certificates of "
+                  "res/certificates.tsv; the repair of each missing one will fail. Point "
+                  "ASSISTANT_CERTIFICATES_DIR at a folder holding them (PEM or DER).")
+endif()
 
 target_sources(assistant_core PRIVATE ${CERT_TABLE_SOURCE})
