@@ -44,7 +44,15 @@ int32_t ICheckFix::CheckAll(ConfigEntry* entries, size_t count, bool stopAtFirst
 int32_t ICheckFix::FixAll(ConfigEntry* entries, size_t count) {
   const int32_t begin = BeginFix();
   if (begin != Passed) return begin;
+  // A check that stopped at its first failure leaves the entries after it
+  // unchecked. They are checked now rather than repaired blindly: an entry
+  // that only has to exist has no repair, so "repairing" one that is fine
+  // would fail the whole run.
+  bool checkable = false;
+  for (size_t i = 0; i < count && !checkable; ++i) checkable = entries[i].state == Unchecked;
+  if (checkable) checkable = BeginCheck() == Passed;
   for (size_t i = 0; i < count; ++i) {
+    if (checkable && entries[i].state == Unchecked) entries[i].state = CheckEntry(entries[i]);
     if (entries[i].state == Passed) continue;
     const int32_t s = FixEntry(entries[i]);
     entries[i].state = s;

@@ -44,7 +44,9 @@ class ICheckFix {
   // or NeedsUpdate when any entry needed an update, or Passed.
   int32_t CheckAll(ConfigEntry* entries, size_t count, bool stopAtFirstFailure);
   // Repairs the entries whose state is not Passed, stopping at the first
-  // repair that fails; EndFix runs only when all succeeded.
+  // repair that fails; EndFix runs only when all succeeded. An entry still
+  // Unchecked is checked first (after BeginCheck) and repaired only when
+  // its check fails.
   int32_t FixAll(ConfigEntry* entries, size_t count);
 };
 

@@ -29,20 +29,23 @@ std::vector<int32_t> States(const std::vector<ConfigEntry>& entries) {
   return states;
 }
 
-TEST(CheckAll, StopAtFirstFailureLeavesTheRestUncheckedAndFixAllRepairsThem) {
+TEST(CheckAll, StopAtFirstFailureLeavesTheRestUncheckedAndFixAllChecksThemBeforeRepairing) {
   ScriptedCheckFix c;
-  c.checks = {{"a", Passed}, {"b", Failed}, {"c", Passed}};
-  c.fixes = {{"b", Passed}, {"c", Passed}};
-  auto entries = Entries({"a", "b", "c"});
+  // "c" is fine and has no repair (a value that only has to exist); "d"
+  // fails and can be repaired.
+  c.checks = {{"a", Passed}, {"b", Failed}, {"c", Passed}, {"d", Failed}};
+  c.fixes = {{"b", Passed}, {"c", NotSupported}, {"d", Passed}};
+  auto entries = Entries({"a", "b", "c", "d"});
   entries[2].state = Passed;  // a stale state is reset by the run
   EXPECT_EQ(Failed, c.CheckAll(entries.data(), entries.size(), true));
-  EXPECT_EQ((std::vector<int32_t>{Passed, Failed, Unchecked}), States(entries));
+  EXPECT_EQ((std::vector<int32_t>{Passed, Failed, Unchecked, Unchecked}), States(entries));
   EXPECT_EQ((std::vector<std::string>{"BeginCheck", "check a", "check b"}), c.calls);
 
   c.calls.clear();
   EXPECT_EQ(Passed, c.FixAll(entries.data(), entries.size()));
-  EXPECT_EQ((std::vector<std::string>{"BeginFix", "fix b", "fix c", "EndFix"}), c.calls);
-  EXPECT_EQ((std::vector<int32_t>{Passed, Passed, Passed}), States(entries));
+  EXPECT_EQ((std::vector<std::string>{"BeginFix", "BeginCheck", "fix b", "check c", "check d", "fix d", "EndFix"}),
+            c.calls);
+  EXPECT_EQ((std::vector<int32_t>{Passed, Passed, Passed, Passed}), States(entries));
 }
 
 TEST(CheckAll, WithoutStopTheLastFailureWinsAndEndCheckIsSkipped) {
@@ -86,9 +89,10 @@ TEST(FixAll, StopsAtTheFirstFailedRepairWithoutEndFix) {
   ScriptedCheckFix c;
   c.fixes = {{"a", Passed}, {"b", NotSupported}, {"c", Passed}};
   auto entries = Entries({"a", "b", "c"});
+  for (ConfigEntry& entry : entries) entry.state = Failed;
   EXPECT_EQ(NotSupported, c.FixAll(entries.data(), entries.size()));
   EXPECT_EQ((std::vector<std::string>{"BeginFix", "fix a", "fix b"}), c.calls);
-  EXPECT_EQ((std::vector<int32_t>{Passed, NotSupported, Unchecked}), States(entries));
+  EXPECT_EQ((std::vector<int32_t>{Passed, NotSupported, Failed}), States(entries));
 
   c.fixes["b"] = Passed;
   c.endFix = Failed;  // e.g. writing the hosts file back failed

@@ -81,6 +81,21 @@ TEST_F(CheckOrFixTest, TheRegistryGroupIsRepairedAsSoonAsItsCheckFails) {
   RegistryKey::DeleteTree(Platform::kHkeyCurrentUser, Platform::Utf8ToUtf16(key), RegView::Default);
 }
 
+TEST_F(CheckOrFixTest, AValueThatOnlyHasToExistAfterAFailingOneKeepsTheRepairGood) {
+  const std::string key = Platform::Utf16ToUtf8(Testing::TestRegistryPath()) + "\\Exists";
+  RegistryKey created;
+  ASSERT_EQ(0u, RegistryKey::Create(Platform::kHkeyCurrentUser, Platform::Utf8ToUtf16(key), RegAccess::ReadWrite,
+                                    RegView::Default, created));
+  ASSERT_EQ(0u, created.WriteString(u"Installed", u"yes"));
+  model_->groups.push_back(ConfigGroup{
+      "registry",
+      {EntryOf("HKCU\\" + key, {{"type", "reg_dword"}, {"name", "Level"}, {"value", "3"}}),
+       EntryOf("HKCU\\" + key, {{"name", "Installed"}})}});
+  EXPECT_EQ(Variant::Bool(true), Check(u"registry"));
+  EXPECT_EQ(Variant::Bool(true), Check(u"registry"));
+  RegistryKey::DeleteTree(Platform::kHkeyCurrentUser, Platform::Utf8ToUtf16(key), RegView::Default);
+}
+
 TEST_F(CheckOrFixTest, RegistryTrustAndCompatibilityGroupsAreRepairedAtOnceOthersNot) {
   struct Case {
     const char* type;
