@@ -47,16 +47,9 @@ int32_t CheckFixHost::EndFix() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!changed_) return Passed;
   RedirectionGuard redirectionOff;
-  const std::u16string path = HostsFilePath();
-  const std::u16string replacement = path + u".new";
-  if (Platform::Failed(Platform::WriteWholeFile(replacement, content_))) {
-    Platform::RemoveFile(replacement);
-    return Failed;
-  }
-  if (Platform::MovePath(replacement, path, true) != Platform::kErrorSuccess) {
-    Platform::RemoveFile(replacement);
-    return Failed;
-  }
+  // The whole file or nothing, keeping who may change it: a read-only
+  // hosts file was made so on purpose and stays as it is.
+  if (Platform::ReplaceFileContents(HostsFilePath(), content_) != Platform::kErrorSuccess) return Failed;
   changed_ = false;
   return Passed;
 }

@@ -1,5 +1,6 @@
 #include "checkfix/install_item.h"
 
+#include <memory>
 #include <vector>
 
 #include "checkfix/app_update.h"
@@ -74,15 +75,33 @@ std::u16string SafeDownloadName(std::u16string_view address) {
 }
 
 std::u16string DownloadFolder() {
-  const std::u16string folder = Platform::ParentPath(Platform::ModuleFilePath()) + u"\\Download";
+  const std::u16string folder = Platform::ProgramDataFolder() + u"\\Download";
   if (!Platform::DirectoryExists(folder)) Platform::MakeDirectory(folder);
   return folder;
 }
 
+std::u16string AddressFolderName(std::u16string_view address) {
+  const std::string text = Platform::Utf16ToUtf8(address);
+  const std::unique_ptr<Digester> digester = Digester::Create(DigestSha256);
+  std::string digest;
+  if (!digester || !digester->Update(text.data(), text.size()) || !digester->Finish(digest)) return {};
+  static const char16_t kHex[] = u"0123456789abcdef";
+  std::u16string name;
+  for (size_t i = 0; i < 8 && i < digest.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(digest[i]);
+    name += kHex[byte >> 4];
+    name += kHex[byte & 15];
+  }
+  return name;
+}
+
 std::u16string DownloadPathFor(std::u16string_view address) {
   const std::u16string name = SafeDownloadName(address);
-  if (name.empty()) return {};
-  return DownloadFolder() + u"\\" + name;
+  const std::u16string addressFolder = AddressFolderName(address);
+  if (name.empty() || addressFolder.empty()) return {};
+  const std::u16string folder = DownloadFolder() + u"\\" + addressFolder;
+  if (!Platform::DirectoryExists(folder)) Platform::MakeDirectory(folder);
+  return folder + u"\\" + name;
 }
 
 bool DigestsWellFormed(const ConfigEntry& entry) {
@@ -118,17 +137,43 @@ std::u16string InstallerCommandLine(std::u16string_view command, std::u16string_
   return line;
 }
 
+bool HasDigest(const ConfigEntry& entry) {
+  for (const DigestAttribute& digest : kPackageDigests)
+    if (!GetAttr(entry.attributes, digest.name).empty()) return true;
+  return false;
+}
+
+namespace {
+
+// The package is held open so that nobody can change it between this
+// verification and its start (see FileStream::OpenUnchangeable).
+bool HoldVerified(const ConfigEntry& entry, std::u16string_view path, Platform::FileStream& held) {
+  held.Close();
+  if (held.OpenUnchangeable(path) != Platform::kErrorSuccess) return false;
+  if (PackageMatches(entry, path) == Passed) return true;
+  held.Close();
+  return false;
+}
+
+}  // namespace
+
 int32_t ItemInstall::FixEntry(ConfigEntry& entry) {
   const std::u16string address = Platform::Utf8ToUtf16(CurrentConfiguration()->ResolveUrl(entry.text));
   const std::u16string path = DownloadPathFor(address);
   // A digest that cannot match would only have the package fetched in vain.
   if (path.empty() || !DigestsWellFormed(entry)) return Failed;
 
-  if (PackageMatches(entry, path) != Passed) {
+  // Without a digest nothing tells a kept package from last year's: such a
+  // package is fetched afresh every time.
+  Platform::FileStream held;
+  if (!HasDigest(entry) || !HoldVerified(entry, path, held)) {
+    // A server that answers with an error writes nothing: the kept file
+    // must not be left to pass for the download.
+    Platform::RemoveFile(path);
     const Platform::HResult downloaded = Network::HttpDownloadToFile(
         address, path, AttachedDownloadCallback(entry), AttachedDownloadParameter(entry));
     if (Platform::Failed(downloaded)) return Failed;
-    if (PackageMatches(entry, path) != Passed) {
+    if (!HoldVerified(entry, path, held)) {
       // Whatever came instead of the package is never run, not even later.
       Platform::RemoveFile(path);
       return Failed;
@@ -163,8 +208,9 @@ int32_t ItemUninstall::FixEntry(ConfigEntry& entry) {
     }
   }
   if (command.empty()) return Failed;
-  System::launch_process(command, false, true, false);
-  return Passed;
+  // A stale UninstallString names a program that is gone: nothing was
+  // removed, so the uninstall did not happen.
+  return System::launch_process(command, false, true, false) == -1 ? Failed : Passed;
 }
 
 int32_t InstallItem(ConfigItem& item, Network::DownloadCallback callback, int32_t parameter) {

@@ -58,10 +58,18 @@ bool ItemDownloadProgress(const Network::DownloadProgress* progress);
 // controls) replaced by "_" and trailing dots and blanks dropped. Empty
 // when nothing usable is left (".", "..", a device name such as NUL).
 std::u16string SafeDownloadName(std::u16string_view address);
-// The folder "Download" beside the program, created when missing.
+// The folder "Download" in the program's data folder (on Windows beside
+// the program; on posix in the machine directory), created when missing.
 std::u16string DownloadFolder();
-// DownloadFolder() and the safe name; empty when the address has none.
+// Where the package of an address is kept: a folder of its own per
+// address in DownloadFolder() (16 hex digits of the SHA-256 of the
+// address, so that "…/a/setup.exe" and "…/b/setup.exe" never share a
+// file), holding the package under its safe name; empty when the address
+// has no usable name. The folders are created when missing.
 std::u16string DownloadPathFor(std::u16string_view address);
+// Whether the entry gives a digest ("md5", "sha1" or "sha256") by which a
+// kept package can be told to be still the right one.
+bool HasDigest(const ConfigEntry& entry);
 
 // The package test: Passed when the file exists and matches every digest
 // the entry gives ("md5", "sha1", "sha256"; lower-case hex after

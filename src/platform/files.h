@@ -44,8 +44,22 @@ Win32Error MoveFileAtRestart(std::u16string_view from, std::u16string_view to);
 // starts; the posix machine does it when the program starts.
 void ApplyPendingFileOperations();
 
+// Puts new bytes in the place of an existing file in one step, as a system
+// file is replaced: they are written beside it ("<path>.new") and flushed
+// to disk, take over the old file's permissions (Windows: its security
+// descriptor and attributes, through ReplaceFileW; posix: its mode and
+// owner), and only then replace it. A read-only file (posix: writable by
+// nobody) is left alone with kErrorAccessDenied; on any failure the old
+// file stays as it was.
+Win32Error ReplaceFileContents(std::u16string_view path, std::string_view bytes);
+
 // The program's own executable and the process's current folder.
 std::u16string ModuleFilePath();
+// Where the program keeps what belongs to the machine it serves, such as
+// its downloaded packages: on Windows its own folder, as the program's
+// folder belongs to the PC; on posix, where one build serves many machine
+// directories, the machine directory.
+std::u16string ProgramDataFolder();
 std::u16string CurrentDirectory();
 // Folder part of a path (up to, without, the last backslash).
 std::u16string ParentPath(std::u16string_view path);
@@ -70,6 +84,13 @@ class FileStream {
   FileStream& operator=(FileStream&&) noexcept;
 
   Win32Error Open(std::u16string_view path, Mode mode);
+  // Opens a file for reading so that what is read now is what a program
+  // started from it later runs: Windows keeps every writer, rename and
+  // delete out while the stream is open (the Read mode's sharing); posix
+  // cannot keep another user out, so the file and its folder must belong
+  // to the process's user (or root) and be writable by nobody else, and
+  // anything else is refused with kErrorAccessDenied.
+  Win32Error OpenUnchangeable(std::u16string_view path);
   bool IsOpen() const;
   // Read answers 0 with *got 0 at the end of the file.
   Win32Error Read(void* buffer, uint32_t size, uint32_t* got);

@@ -9,6 +9,7 @@
 #include "checkfix/file_check.h"
 #include "checkfix/hosts_item.h"
 #include "platform/files.h"
+#include "support/test_support.h"
 
 namespace Zentrovak::Assistant {
 namespace {
@@ -126,6 +127,23 @@ TEST_F(HostsFile, ARepairKeepsWhatWasWrittenToTheFileAfterTheCheck) {
   Write("1.2.3.4 bank.example.cn\n10.1.1.1 printer.lan\n");
   EXPECT_EQ(Passed, hosts.FixAll(entries.data(), entries.size()));
   EXPECT_EQ("10.1.1.1 printer.lan\n", Read());
+}
+
+TEST_F(HostsFile, AReadOnlyFileIsLeftAsItIsAndTheRepairFails) {
+  const std::string redirected = "1.2.3.4 bank.example.cn\r\n";
+  Write(redirected);
+  {
+    RedirectionGuard off;
+    ASSERT_TRUE(Testing::SetReadOnly(HostsFilePath(), true));
+  }
+  CheckFixHost hosts;
+  std::vector<ConfigEntry> entries = Entries({"bank.example.cn"});
+  EXPECT_EQ(Failed, hosts.CheckAll(entries.data(), entries.size(), false));
+  EXPECT_EQ(Failed, hosts.FixAll(entries.data(), entries.size()));
+  EXPECT_EQ(redirected, Read());
+  RedirectionGuard off;
+  EXPECT_FALSE(Platform::FileExists(HostsFilePath() + u".new"));
+  ASSERT_TRUE(Testing::SetReadOnly(HostsFilePath(), false));
 }
 
 TEST_F(HostsFile, AFileThatCannotBeReadFailsTheWholeCheck) {

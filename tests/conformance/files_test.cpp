@@ -91,6 +91,44 @@ TEST(FilesConformance, AnOpenFileCannotBeDeletedRenamedOrOverwritten) {
   EXPECT_EQ(kErrorSuccess, RemoveFile(path + u".old"));
 }
 
+TEST(FilesConformance, AFileHeldForItsStartCannotBeChangedWhileHeld) {
+  const std::u16string dir = NewTempFolder();
+  const std::u16string path = dir + u"\\package.exe";
+  ASSERT_EQ(kSOk, WriteWholeFile(path, "MZ verified"));
+  FileStream held;
+  ASSERT_EQ(kErrorSuccess, held.OpenUnchangeable(path));
+  EXPECT_EQ(HResultFromWin32(kErrorSharingViolation), WriteWholeFile(path, "MZ other"));
+  EXPECT_EQ(kErrorSharingViolation, MovePath(path, path + u".old"));
+  EXPECT_EQ(kErrorSharingViolation, RemoveFile(path));
+  std::string bytes;
+  ASSERT_EQ(kSOk, ReadWholeFile(path, bytes));
+  EXPECT_EQ("MZ verified", bytes);
+  held.Close();
+  EXPECT_EQ(kErrorSuccess, RemoveFile(path));
+  EXPECT_EQ(kErrorFileNotFound, held.OpenUnchangeable(path));
+}
+
+TEST(FilesConformance, ReplacingAFileIsAllOrNothingAndSparesReadOnlyFiles) {
+  const std::u16string dir = NewTempFolder();
+  const std::u16string path = dir + u"\\hosts";
+  ASSERT_EQ(kSOk, WriteWholeFile(path, "old\r\n"));
+  EXPECT_EQ(kErrorSuccess, ReplaceFileContents(path, "new\r\n"));
+  std::string bytes;
+  ASSERT_EQ(kSOk, ReadWholeFile(path, bytes));
+  EXPECT_EQ("new\r\n", bytes);
+  EXPECT_FALSE(FileExists(path + u".new"));
+
+  ASSERT_TRUE(Testing::SetReadOnly(path, true));
+  EXPECT_EQ(kErrorAccessDenied, ReplaceFileContents(path, "changed\r\n"));
+  ASSERT_EQ(kSOk, ReadWholeFile(path, bytes));
+  EXPECT_EQ("new\r\n", bytes);
+  EXPECT_FALSE(FileExists(path + u".new"));
+  ASSERT_TRUE(Testing::SetReadOnly(path, false));
+
+  EXPECT_EQ(kErrorFileNotFound, ReplaceFileContents(dir + u"\\absent", "x"));
+  EXPECT_FALSE(FileExists(dir + u"\\absent"));
+}
+
 TEST(FilesConformance, StreamsReadAndWriteInBlocks) {
   const std::u16string path = NewTempFolder() + u"\\blocks.bin";
   FileStream writer;

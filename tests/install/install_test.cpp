@@ -4,6 +4,10 @@
 // reports; and what hostile input must not achieve.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <chrono>
 #include <future>
 #include <thread>
@@ -105,19 +109,67 @@ TEST_F(Install, APackageIsDownloadedVerifiedRunAndDetectedThenReusedWhileItStill
   EXPECT_EQ(1, server_.Requests("/pkg/" + name));
 }
 
-TEST_F(Install, APackageWithoutDigestsFromAnEarlierInstallIsRunWithoutADownload) {
-  const std::string name = "earlier-" + tag_ + ".exe";  // not served at all
-  packages_.push_back(Downloaded(name));
-  ASSERT_EQ(Platform::kSOk, Platform::WriteWholeFile(Downloaded(name), package_));
-  ItemInstall installer;
+TEST_F(Install, APackageWithoutDigestsIsDownloadedAfreshEveryTime) {
+  // Last year's package is still kept, but nothing tells it from this
+  // year's: it is never run.
+  const std::string name = Package("undigested");
+  ASSERT_EQ(Platform::kSOk, Platform::WriteWholeFile(Downloaded(name), "last year's package"));
   ConfigEntry entry = Entry(name);
-  EXPECT_EQ(Passed, installer.FixEntry(entry));
-  EXPECT_EQ(std::vector<std::string>{""}, Runs());
-  EXPECT_EQ(0, server_.Requests("/pkg/" + name));
+  EXPECT_EQ(Passed, ItemInstall().FixEntry(entry));
+  EXPECT_EQ(Passed, ItemInstall().FixEntry(entry));
+  EXPECT_EQ((std::vector<std::string>{"", ""}), Runs());
+  EXPECT_EQ(2, server_.Requests("/pkg/" + name));
+  EXPECT_EQ(package_, ReadBytes(Downloaded(name)));
+
+  // Without a server there is no package to run.
+  ConfigEntry unserved = Entry("unserved-" + tag_ + ".exe");
+  packages_.push_back(Downloaded(unserved.text));
+  ASSERT_EQ(Platform::kSOk, Platform::WriteWholeFile(Downloaded(unserved.text), package_));
+  EXPECT_EQ(Failed, ItemInstall().FixEntry(unserved));
+  EXPECT_EQ(2u, Runs().size());
+}
+
+TEST_F(Install, PackagesOfTheSameNameFromTwoAddressesAreKeptApart) {
+  const std::string name = "setup-" + tag_ + ".exe";
+  const std::string first = package_ + "first";
+  const std::string second = package_ + "second";
+  server_.Serve("/pkg/a/" + name, first);
+  server_.Serve("/pkg/b/" + name, second);
+  const std::u16string pathA = DownloadPathFor(server_.Url("/pkg/a/" + name));
+  const std::u16string pathB = DownloadPathFor(server_.Url("/pkg/b/" + name));
+  packages_.insert(packages_.end(), {pathA, pathB});
+  EXPECT_NE(pathA, pathB);
+  EXPECT_EQ(Platform::Utf8ToUtf16(name), Platform::FileNamePart(pathA)) << "the name stays readable";
+
+  ConfigEntry a = Entry("a/" + name, {{"sha256", DigestOf(first, DigestSha256)}, {"parameter", "a"}});
+  ConfigEntry b = Entry("b/" + name, {{"sha256", DigestOf(second, DigestSha256)}, {"parameter", "b"}});
+  for (ConfigEntry* entry : {&a, &b, &a, &b}) EXPECT_EQ(Passed, ItemInstall().FixEntry(*entry));
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "a", "b"}), Runs());
+  // Each kept package still matched when its item was installed again.
+  EXPECT_EQ(1, server_.Requests("/pkg/a/" + name));
+  EXPECT_EQ(1, server_.Requests("/pkg/b/" + name));
+  EXPECT_EQ(first, ReadBytes(pathA));
+  EXPECT_EQ(second, ReadBytes(pathB));
 }
 
 // A package that does not match a digest is deleted, never run, and the
 // install goes on with the next installer and the detect step.
+#ifndef _WIN32
+// Between its verification and its start another user could swap a
+// package whose folder they may write: such a package is never run.
+TEST_F(Install, APackageInAFolderOthersMayWriteIsNeverRun) {
+  const std::string name = Package("shared-folder");
+  const std::string folder = NativePath(Platform::ParentPath(Downloaded(name)));
+  ASSERT_EQ(0, ::chmod(folder.c_str(), 0777));
+  ConfigEntry entry = Entry(name, {{"md5", DigestOf(package_, DigestMd5)}});
+  EXPECT_EQ(Failed, ItemInstall().FixEntry(entry));
+  EXPECT_TRUE(Runs().empty());
+  ::chmod(folder.c_str(), 0755);
+  EXPECT_EQ(Passed, ItemInstall().FixEntry(entry));
+  EXPECT_EQ(1u, Runs().size());
+}
+#endif
+
 TEST_F(Install, APackageThatDoesNotMatchIsDeletedAndTheInstallGoesOn) {
   const std::string other = std::string(package_.size(), 'x');
   const std::pair<const char*, int32_t> digests[] = {{"md5", DigestMd5}, {"sha1", DigestSha1}, {"sha256", DigestSha256}};
@@ -309,10 +361,13 @@ TEST_F(Install, HostileNamesStayInsideTheDownloadFolder) {
   };
   for (const auto& [address, name] : names) EXPECT_EQ(SafeDownloadName(address), name) << Utf16ToUtf8(address);
 
+  const std::u16string climbingAddress = server_.Url("/pkg/x/..\\..\\evil-") + Utf8ToUtf16(tag_) + u".exe";
+  const std::u16string kept = DownloadPathFor(climbingAddress);
   const std::u16string outside = Platform::ParentPath(DownloadFolder()) + u"\\evil-" + Utf8ToUtf16(tag_) + u".exe";
   server_.Serve("/pkg/x/evil-" + tag_ + ".exe", package_);
-  packages_.push_back(DownloadFolder() + u"\\evil-" + Utf8ToUtf16(tag_) + u".exe");
-  ConfigEntry climbing = Entry(Utf16ToUtf8(server_.Url("/pkg/x/..\\..\\evil-")) + tag_ + ".exe");
+  packages_.push_back(kept);
+  EXPECT_EQ(DownloadFolder(), Platform::ParentPath(Platform::ParentPath(kept)));
+  ConfigEntry climbing = Entry(Utf16ToUtf8(climbingAddress));
   ItemInstall().FixEntry(climbing);
   EXPECT_FALSE(Platform::FileExists(outside));
 
@@ -379,6 +434,9 @@ TEST_F(Uninstall, RunsTheCommandFoundForItsType) {
   EXPECT_EQ(Failed, uninstall.FixEntry(tooLong));
   ConfigEntry otherType = Entry("\"%ZT_FAKE_INSTALLER%\" /y", {{"type", "msi"}});
   EXPECT_EQ(Failed, uninstall.FixEntry(otherType));
+  // The program the UninstallString names has gone: nothing was uninstalled.
+  ConfigEntry stale = Entry("\"C:\\no such folder\\uninstall.exe\" /z", {{"type", "cmd"}});
+  EXPECT_EQ(Failed, uninstall.FixEntry(stale));
 
   EXPECT_EQ((std::vector<std::string>{"/from-user", "/from-machine", "/x"}), Runs());
 }

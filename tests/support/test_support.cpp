@@ -18,10 +18,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
+#include "platform/posix/host_paths.h"
 #include "platform/posix/machine.h"
 #endif
 
@@ -149,6 +151,37 @@ void KillRole(RoleChild& child) {
   child = RoleChild{};
 }
 #endif
+
+#ifndef _WIN32
+OwnDesktopSession::OwnDesktopSession() {
+  if (const char* before = std::getenv("XDG_RUNTIME_DIR")) before_ = before;
+  char pattern[] = "/tmp/zt-session-XXXXXX";
+  if (::mkdtemp(pattern)) folder_ = pattern;
+  ::setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
+}
+
+OwnDesktopSession::~OwnDesktopSession() {
+  if (before_.empty()) ::unsetenv("XDG_RUNTIME_DIR");
+  else ::setenv("XDG_RUNTIME_DIR", before_.c_str(), 1);
+  if (!folder_.empty()) ::rmdir(folder_.c_str());
+}
+#endif
+
+bool SetReadOnly(const std::u16string& path, bool readOnly) {
+#ifdef _WIN32
+  const std::wstring wide(path.begin(), path.end());
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD wanted = readOnly ? attributes | FILE_ATTRIBUTE_READONLY : attributes & ~FILE_ATTRIBUTE_READONLY;
+  return ::SetFileAttributesW(wide.c_str(), wanted) != 0;
+#else
+  const std::string host = Platform::Posix::ToHostPath(path).path;
+  struct stat st {};
+  if (::stat(host.c_str(), &st) != 0) return false;
+  const mode_t mode = readOnly ? st.st_mode & ~0222 : st.st_mode | 0200;
+  return ::chmod(host.c_str(), mode & 07777) == 0;
+#endif
+}
 
 bool RunningUnderWine() {
 #ifdef _WIN32

@@ -18,6 +18,10 @@ std::string TestMachineDirectory();
 // A new empty folder, as a Windows path, under %TEMP% of the machine.
 std::u16string NewTempFolder();
 
+// Makes a file read-only as its system does (Windows: the read-only
+// attribute; posix: no write permission for anyone), or writable again.
+bool SetReadOnly(const std::u16string& path, bool readOnly);
+
 // True when the Windows program runs under Wine, whose services differ from
 // Windows' in the ways tests name when they skip.
 bool RunningUnderWine();
@@ -56,6 +60,21 @@ bool RegisterRole(const char* name, RoleFunction role);
 bool RunRoleIfAsked(int* exitCode);
 
 #ifndef _WIN32
+// posix: a desktop session of the program's own user (run by root, root's
+// own session), as the session's runtime folder names it, for as long as
+// the object lives.
+class OwnDesktopSession {
+ public:
+  OwnDesktopSession();
+  ~OwnDesktopSession();
+  OwnDesktopSession(const OwnDesktopSession&) = delete;
+  OwnDesktopSession& operator=(const OwnDesktopSession&) = delete;
+
+ private:
+  std::string before_;
+  std::string folder_;
+};
+
 // posix: starts a copy of this test program in `role`, its standard output
 // on a pipe. Answers the child's process id and the pipe's reading end.
 struct RoleChild {

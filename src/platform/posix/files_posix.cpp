@@ -362,6 +362,49 @@ Win32Error FileStream::Open(std::u16string_view path, Mode mode) {
   return kErrorSuccess;
 }
 
+namespace {
+
+// Nobody but us (or root) can change what this names: the file and every
+// folder above it belong to us or to root and no one else may write them,
+// except in a sticky folder such as /tmp, where others cannot rename or
+// delete what is ours.
+bool OnlyWeCanChange(const std::string& hostPath, const struct stat& file) {
+  const auto trusted = [](const struct stat& st) { return st.st_uid == ::geteuid() || st.st_uid == 0; };
+  if (!S_ISREG(file.st_mode) || !trusted(file) || (file.st_mode & 022)) return false;
+  char* resolved = ::realpath(hostPath.c_str(), nullptr);
+  if (!resolved) return false;
+  std::string folder = resolved;
+  std::free(resolved);
+  while (folder.size() > 1) {
+    const size_t slash = folder.find_last_of('/');
+    folder.resize(slash == 0 ? 1 : slash);
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !trusted(st)) return false;
+    if ((st.st_mode & 022) && !(st.st_mode & S_ISVTX)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Win32Error FileStream::OpenUnchangeable(std::u16string_view path) {
+  Close();
+  const auto host = ToHostPath(path);
+  if (host.error) return host.error;
+  struct stat st {};
+  if (::lstat(host.path.c_str(), &st) != 0) return MissingError(host);
+  if (!OnlyWeCanChange(host.path, st)) return kErrorAccessDenied;
+  const Win32Error opened = Open(path, Mode::Read);
+  if (opened != kErrorSuccess) return opened;
+  // The file opened must be the one looked at.
+  struct stat held {};
+  if (::fstat(impl_->fd, &held) != 0 || held.st_ino != st.st_ino || held.st_dev != st.st_dev) {
+    Close();
+    return kErrorAccessDenied;
+  }
+  return kErrorSuccess;
+}
+
 bool FileStream::IsOpen() const { return impl_ && impl_->fd >= 0; }
 void FileStream::Close() { impl_.reset(); }
 
@@ -410,6 +453,61 @@ Win32Error MovePath(std::u16string_view from, std::u16string_view to, bool repla
   if (Failed(ReadWholeFile(from, bytes))) return kErrorAccessDenied;
   if (Failed(WriteWholeFile(to, bytes))) return kErrorAccessDenied;
   ::unlink(source.path.c_str());
+  return kErrorSuccess;
+}
+
+namespace {
+
+bool WriteAll(int fd, std::string_view bytes) {
+  for (size_t at = 0; at < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The new file takes the old one's owner and mode, or the replacement does
+// not happen: a system file must not change hands or loosen by being
+// repaired.
+bool TakeOverPermissions(int fd, const struct stat& old) {
+  if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(fd, old.st_uid, old.st_gid) != 0)
+    return false;
+  return ::fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+Win32Error ReplaceFileContents(std::u16string_view path, std::string_view bytes) {
+  const auto host = ToHostPath(path);
+  if (host.error) return host.error;
+  struct stat old {};
+  if (::stat(host.path.c_str(), &old) != 0) return MissingError(host);
+  // Writable by nobody is what the read-only attribute is on Windows.
+  if (!S_ISREG(old.st_mode) || (old.st_mode & 0222) == 0) return kErrorAccessDenied;
+  if (InUse(host.path)) return kErrorSharingViolation;
+  const std::string replacement = host.path + ".new";
+  ::unlink(replacement.c_str());
+  const int fd = ::open(replacement.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return FromErrno(errno);
+  Win32Error result = kErrorSuccess;
+  if (!WriteAll(fd, bytes) || ::fsync(fd) != 0) result = FromErrno(errno);
+  else if (!TakeOverPermissions(fd, old)) result = kErrorAccessDenied;
+  if (::close(fd) != 0 && result == kErrorSuccess) result = FromErrno(errno);
+  if (result == kErrorSuccess && ::rename(replacement.c_str(), host.path.c_str()) != 0) result = FromErrno(errno);
+  if (result != kErrorSuccess) {
+    ::unlink(replacement.c_str());
+    return result;
+  }
+  SyncFolder(host.path.substr(0, host.path.find_last_of('/') + 1));
   return kErrorSuccess;
 }
 
@@ -513,6 +611,8 @@ std::u16string ModuleFilePath() {
     path.resize(path.size() - kReplaced.size());
   return Posix::ToWindowsPath(path);
 }
+
+std::u16string ProgramDataFolder() { return Posix::ToWindowsPath(Posix::MachineDirectory()); }
 
 std::u16string CurrentDirectory() {
   std::lock_guard<std::mutex> lock(CurrentDirectoryMutex());

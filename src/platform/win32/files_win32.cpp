@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/files.h"
@@ -78,6 +79,10 @@ Win32Error FileStream::Open(std::u16string_view path, Mode mode) {
   return kErrorSuccess;
 }
 
+// The Read mode shares reading only: no writer, rename or delete gets in
+// while the stream is open.
+Win32Error FileStream::OpenUnchangeable(std::u16string_view path) { return Open(path, Mode::Read); }
+
 bool FileStream::IsOpen() const { return impl_ && impl_->file; }
 void FileStream::Close() { impl_.reset(); }
 
@@ -101,6 +106,42 @@ Win32Error FileStream::Write(const void* data, uint32_t size) {
     size -= n;
   }
   return kErrorSuccess;
+}
+
+Win32Error ReplaceFileContents(std::u16string_view path, std::string_view bytes) {
+  const std::wstring target = Wide(path);
+  const std::wstring replacement = target + L".new";
+  const DWORD attributes = ::GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+  // Someone made the file read-only to protect it; that is not ours to undo.
+  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return kErrorAccessDenied;
+  Win32Error written = kErrorSuccess;
+  {
+    Win32::UniqueFileHandle file(::CreateFileW(replacement.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return ::GetLastError();
+    for (size_t at = 0; at < bytes.size();) {
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - at, 1u << 20));
+      DWORD n = 0;
+      if (!::WriteFile(file.get(), bytes.data() + at, chunk, &n, nullptr)) {
+        written = ::GetLastError();
+        break;
+      }
+      if (n == 0) {
+        written = ERROR_WRITE_FAULT;
+        break;
+      }
+      at += n;
+    }
+    if (written == kErrorSuccess && !::FlushFileBuffers(file.get())) written = ::GetLastError();
+  }
+  // ReplaceFileW gives the new file the old one's security descriptor and
+  // attributes, which a rename would not.
+  if (written == kErrorSuccess &&
+      !::ReplaceFileW(target.c_str(), replacement.c_str(), nullptr, REPLACEFILE_WRITE_THROUGH, nullptr, nullptr))
+    written = ::GetLastError();
+  if (written != kErrorSuccess) ::DeleteFileW(replacement.c_str());
+  return written;
 }
 
 Win32Error MovePath(std::u16string_view from, std::u16string_view to, bool replaceExisting) {
@@ -140,6 +181,8 @@ std::u16string ModuleFilePath() {
     buffer.resize(buffer.size() * 2);
   }
 }
+
+std::u16string ProgramDataFolder() { return ParentPath(ModuleFilePath()); }
 
 std::u16string CurrentDirectory() {
   const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
