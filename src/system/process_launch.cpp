@@ -47,10 +47,17 @@ bool set_autorun(std::u16string_view commandLine, const std::optional<std::u16st
   if (parameters) value += u" " + *parameters;
   // The Run key may be missing in a fresh profile: create it.
   if (RegistryKey::Create(kHkeyCurrentUser, kRunKey, RegAccess::ReadWrite, RegView::Default, key)) return false;
+  std::u16string previous;
+  const bool hadValue = key.ReadString(name, previous, kCommandLineBufferChars) == kErrorSuccess;
   if (key.SetValue(name, RegType::kSz, value.data(), static_cast<uint32_t>(value.size() * 2)) != kErrorSuccess)
     return false;
-  UpdateDesktopAutostart(name, value, true);
-  return true;
+  if (UpdateDesktopAutostart(name, value, true)) return true;
+  // Nothing would start it at logon: the registry stays as it was.
+  if (hadValue)
+    key.SetValue(name, RegType::kSz, previous.data(), static_cast<uint32_t>(previous.size() * 2));
+  else
+    key.DeleteValue(name);
+  return false;
 }
 
 }  // namespace Zentrovak::System

@@ -11,12 +11,14 @@
 
 namespace Zentrovak::System {
 
-inline constexpr size_t kCommandLineBufferChars = 520;
+// CreateProcessW takes command lines of up to 32767 characters with the
+// terminator, so that a link as long as a browser accepts still opens.
+inline constexpr size_t kCommandLineBufferChars = 32767;
 inline constexpr char16_t kRunKey[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // Starts a command line (program path first). Answers the exit code when
 // waiting, 0 while the process still runs, -1 when it could not be started
-// (also for a command line of 520 characters or more). The start as the
+// (also for a command line of kCommandLineBufferChars characters or more). The start as the
 // desktop user borrows the desktop shell's token (from Vista on; before,
 // it is a plain start) and answers -1 when there is no shell to borrow from.
 int32_t launch_process(std::u16string_view commandLine, bool hide, bool wait, bool asDesktopUser);
@@ -44,9 +46,10 @@ int32_t StartCommandLine(std::u16string_view commandLine, bool hide, bool wait);
 int32_t StartCommandLineAsDesktopUser(std::u16string_view commandLine, bool hide, bool wait);
 int32_t ShellExecuteFile(std::u16string_view file, std::u16string_view parameters, bool hide, bool wait);
 // What the desktop keeps besides the Run value: posix writes (or removes)
-// the XDG autostart entry of that name when it runs on a desktop; win32
-// has nothing besides.
-void UpdateDesktopAutostart(std::u16string_view valueName, std::u16string_view commandLine, bool enable);
+// the XDG autostart entry of that name for the desktop's user; win32 has
+// nothing besides. False when the entry could not be written (posix, run
+// by root outside any session: there is no user to start it for).
+bool UpdateDesktopAutostart(std::u16string_view valueName, std::u16string_view commandLine, bool enable);
 // Where Internet Explorer (posix: the stand-in browser) is; empty if none.
 std::u16string InternetExplorerPath();
 Platform::HResult OpenInBrowser(std::u16string_view browser, std::u16string_view url);

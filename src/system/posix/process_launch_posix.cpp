@@ -81,13 +81,6 @@ long SpawnDetached(const std::string& program, const std::vector<std::string>& a
   return pid;
 }
 
-bool OpenInDesktopBrowser(const std::string& url) {
-  if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) return false;
-  if (const char* browser = std::getenv("ZENTROVAK_BROWSER"); browser && *browser)
-    return SpawnDetached(browser, {url}, true) > 0;
-  return SpawnDetached("xdg-open", {url}, true) > 0;
-}
-
 }  // namespace Posix
 
 namespace {
@@ -136,8 +129,10 @@ std::optional<DesktopUser> SessionOwner() {
   }
   if (!uid) uid = OwnerOf(DisplaySocket());
   if (!uid) return std::nullopt;
-  const passwd* pw = ::getpwuid(*uid);
-  if (!pw) return std::nullopt;
+  passwd entry {};
+  passwd* pw = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(*uid, &entry, buffer.data(), buffer.size(), &pw) != 0 || !pw) return std::nullopt;
   DesktopUser user;
   user.uid = pw->pw_uid;
   user.gid = pw->pw_gid;
@@ -170,6 +165,7 @@ std::vector<std::string> EnvironmentOf(const DesktopUser& user) {
 
 // A bare name as posix_spawnp would find it on PATH.
 std::string FindOnPath(const std::string& name) {
+  if (name.find('/') != std::string::npos) return ::access(name.c_str(), X_OK) == 0 ? name : std::string();
   const char* path = std::getenv("PATH");
   std::string list = path ? path : "/usr/local/bin:/usr/bin:/bin";
   size_t start = 0;
@@ -275,7 +271,39 @@ int32_t StartSplit(std::u16string_view commandLine, bool wait, const DesktopUser
   return Start(program, args, wait, asUser);
 }
 
+// Whose desktop a program for the user is started on: nobody's when the
+// program runs as root outside any session.
+enum class DesktopOwner { Ourselves, OtherUser, Nobody };
+DesktopOwner OwnerOfDesktop(std::optional<DesktopUser>& user) {
+  if (::geteuid() != 0) return DesktopOwner::Ourselves;
+  user = SessionOwner();
+  if (!user) return DesktopOwner::Nobody;
+  return user->uid == 0 ? DesktopOwner::Ourselves : DesktopOwner::OtherUser;
+}
+
 }  // namespace
+
+namespace Posix {
+
+// The desktop's browser is the user's own: run by root, it is started as
+// the session's user (a root browser on the user's display could be made
+// to do anything by the pages it opens), and outside a session not at all.
+bool OpenInDesktopBrowser(const std::string& url) {
+  if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) return false;
+  const char* chosen = std::getenv("ZENTROVAK_BROWSER");
+  const std::string browser = chosen && *chosen ? chosen : "xdg-open";
+  std::optional<DesktopUser> user;
+  long pid = -1;
+  switch (OwnerOfDesktop(user)) {
+    case DesktopOwner::Ourselves: pid = Spawn(browser, {url}, true); break;
+    case DesktopOwner::OtherUser: pid = SpawnAs(*user, browser, {url}, true); break;
+    case DesktopOwner::Nobody: return false;
+  }
+  ReapLater(pid);
+  return pid > 0;
+}
+
+}  // namespace Posix
 
 int32_t StartCommandLine(std::u16string_view commandLine, bool, bool wait) {
   return StartSplit(commandLine, wait, nullptr);
@@ -286,11 +314,13 @@ int32_t StartCommandLine(std::u16string_view commandLine, bool, bool wait) {
 // outside any session there is no user to borrow from. Run by the user,
 // the program already has the user's rights.
 int32_t StartCommandLineAsDesktopUser(std::u16string_view commandLine, bool, bool wait) {
-  if (::geteuid() != 0) return StartSplit(commandLine, wait, nullptr);
-  const std::optional<DesktopUser> user = SessionOwner();
-  if (!user) return -1;
-  if (user->uid == 0) return StartSplit(commandLine, wait, nullptr);
-  return StartSplit(commandLine, wait, &*user);
+  std::optional<DesktopUser> user;
+  switch (OwnerOfDesktop(user)) {
+    case DesktopOwner::Ourselves: return StartSplit(commandLine, wait, nullptr);
+    case DesktopOwner::OtherUser: return StartSplit(commandLine, wait, &*user);
+    case DesktopOwner::Nobody: break;
+  }
+  return -1;
 }
 
 int32_t ShellExecuteFile(std::u16string_view file, std::u16string_view parameters, bool, bool wait) {
@@ -319,7 +349,8 @@ bool OnDesktop() {
   return false;
 }
 
-std::string AutostartFolder() {
+// Our own autostart folder, as the desktop names it.
+std::string OwnAutostartFolder() {
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) return std::string(config) + "/autostart";
   const char* home = std::getenv("HOME");
   return home && *home ? std::string(home) + "/.config/autostart" : std::string();
@@ -337,32 +368,89 @@ std::string DesktopEntryArgument(const std::string& argument) {
   return quoted + "\"";
 }
 
-}  // namespace
-
-// The Run value's command line as the desktop's autostart entry: the same
-// program with the same arguments, on this machine.
-void UpdateDesktopAutostart(std::u16string_view valueName, std::u16string_view commandLine, bool enable) {
-  const std::string folder = AutostartFolder();
-  if (folder.empty() || valueName.empty()) return;
-  const std::string file = folder + "/" + Platform::Utf16ToUtf8(valueName) + ".desktop";
-  if (!enable) {
-    ::unlink(file.c_str());
-    return;
-  }
-  if (!OnDesktop()) return;
+// The desktop entry that starts the Run value's command line, or "" when
+// its program is not on this machine.
+std::string AutostartEntry(std::u16string_view valueName, std::u16string_view commandLine) {
   std::vector<std::u16string> args = App::SplitCommandLine(commandLine);
   std::string program;
   bool searchPath = false;
-  if (args.empty() || !HostProgram(args.front(), program, searchPath)) return;
+  if (args.empty() || !HostProgram(args.front(), program, searchPath)) return {};
   std::string exec = "env " + DesktopEntryArgument("ZENTROVAK_MACHINE=" + Platform::Posix::MachineDirectory()) + " " +
                      DesktopEntryArgument(program);
   for (size_t i = 1; i < args.size(); ++i) exec += " " + DesktopEntryArgument(HostArgument(args[i]));
-  const std::string entry = "[Desktop Entry]\nType=Application\nName=" + Platform::Utf16ToUtf8(valueName) +
-                            "\nExec=" + exec + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+  return "[Desktop Entry]\nType=Application\nName=" + Platform::Utf16ToUtf8(valueName) + "\nExec=" + exec +
+         "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+}
+
+// Writes (or, with no entry, removes) the entry file and makes its folders.
+// Only calls that are safe between fork and exec: it also runs in a child
+// that has taken the user's identity.
+bool PlaceEntry(const std::vector<std::string>& folders, const std::string& file, const std::string& entry) {
+  if (entry.empty()) return ::unlink(file.c_str()) == 0 || errno == ENOENT;
+  for (const std::string& folder : folders)
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool written = true;
+  for (size_t at = 0; at < entry.size() && written;) {
+    const ssize_t n = ::write(fd, entry.data() + at, entry.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) at += static_cast<size_t>(n);
+  }
+  return ::close(fd) == 0 && written;
+}
+
+// The same in a child that has become the user, so that every file and
+// folder is theirs and no link in their home can lead root's writes
+// elsewhere.
+bool PlaceEntryAs(const DesktopUser& user, const std::vector<std::string>& folders, const std::string& file,
+                  const std::string& entry) {
+  const pid_t pid = ::fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    if (::setgroups(user.groups.size(), user.groups.data()) != 0 || ::setgid(user.gid) != 0 ||
+        ::setuid(user.uid) != 0)
+      ::_exit(1);
+    ::_exit(PlaceEntry(folders, file, entry) ? 0 : 1);
+  }
+  return Posix::WaitExit(pid) == 0;
+}
+
+// The folders from the top of an absolute path down to it.
+std::vector<std::string> FoldersDownTo(const std::string& folder) {
+  std::vector<std::string> folders;
   for (size_t at = folder.find('/', 1); at != std::string::npos; at = folder.find('/', at + 1))
-    ::mkdir(folder.substr(0, at).c_str(), 0755);
-  ::mkdir(folder.c_str(), 0755);
-  std::ofstream(file, std::ios::binary | std::ios::trunc) << entry;
+    folders.push_back(folder.substr(0, at));
+  folders.push_back(folder);
+  return folders;
+}
+
+}  // namespace
+
+// The Run value's command line as the desktop's autostart entry of the
+// desktop's user: the same program with the same arguments, on this
+// machine. Run by root, the entry goes to the session's user, who is the
+// one who logs on; with no session there is no one to start it for.
+bool UpdateDesktopAutostart(std::u16string_view valueName, std::u16string_view commandLine, bool enable) {
+  if (valueName.empty()) return false;
+  std::optional<DesktopUser> user;
+  const DesktopOwner owner = OwnerOfDesktop(user);
+  if (owner == DesktopOwner::Nobody) return !enable;
+  const std::string folder = owner == DesktopOwner::OtherUser ? user->home + "/.config/autostart" : OwnAutostartFolder();
+  if (folder.empty() || folder.front() != '/') return !enable;
+  const std::string file = folder + "/" + Platform::Utf16ToUtf8(valueName) + ".desktop";
+  // Without a desktop there is nothing that would read an entry of ours.
+  if (enable && owner == DesktopOwner::Ourselves && !OnDesktop()) return true;
+  std::string entry;
+  if (enable) {
+    entry = AutostartEntry(valueName, commandLine);
+    if (entry.empty()) return false;
+  }
+  const std::vector<std::string> folders = FoldersDownTo(folder);
+  const bool placed =
+      owner == DesktopOwner::OtherUser ? PlaceEntryAs(*user, folders, file, entry) : PlaceEntry(folders, file, entry);
+  return placed || !enable;
 }
 
 std::u16string InternetExplorerPath() {

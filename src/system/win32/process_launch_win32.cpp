@@ -68,7 +68,11 @@ int32_t StartCommandLine(std::u16string_view commandLine, bool hide, bool wait) 
   return FinishStart(info, wait);
 }
 
+// CreateProcessWithTokenW takes command lines shorter than this.
+constexpr size_t kTokenCommandLineChars = 1024;
+
 int32_t StartCommandLineAsDesktopUser(std::u16string_view commandLine, bool hide, bool wait) {
+  if (commandLine.size() >= kTokenCommandLineChars) return -1;
   if (!EnableIncreaseQuotaPrivilege()) return -1;
   // The desktop shell runs with the user's own, unelevated token.
   const HWND shell = ::GetShellWindow();
@@ -111,7 +115,7 @@ int32_t ShellExecuteFile(std::u16string_view file, std::u16string_view parameter
 }
 
 // Windows starts the Run key's programs itself.
-void UpdateDesktopAutostart(std::u16string_view, std::u16string_view, bool) {}
+bool UpdateDesktopAutostart(std::u16string_view, std::u16string_view, bool) { return true; }
 
 std::u16string InternetExplorerPath() {
   using namespace Platform;

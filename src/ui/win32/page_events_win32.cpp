@@ -16,6 +16,7 @@
 #include "platform/win32/unique_handles.h"
 #include "system/process_launch.h"
 #include "ui/document_trust.h"
+#include "ui/resources.h"
 #include "ui/win32/browser_site.h"
 #include "ui/win32/bstr.h"
 #include "ui/win32/com_variant.h"
@@ -29,6 +30,8 @@ namespace {
 using Platform::Win32::ComPtr;
 
 enum ElementEvent { kBodyResize, kDragStart, kTitleMouseDown, kFrameClick };
+
+constexpr uint32_t kProgramTitleString = 102;
 
 // The frame elements in the order their ids are compared.
 const wchar_t* const kFrameElements[] = {L"ui_close", L"ui_quit", L"ui_maximize", L"ui_restore",
@@ -101,8 +104,17 @@ bool CBSDialog::ShouldCancelNavigation(const std::u16string& url) const {
   return !currentAddress_.empty() && trim(NormalisePageAddress(url)) == trim(currentAddress_);
 }
 
+// The page's own new window is already cancelled: when the browser cannot
+// be started with the link (no desktop shell, or a link longer than a
+// start as the desktop's user takes), the person is told and given the
+// address, which a message box lets them copy with Ctrl+C.
 void CBSDialog::OnNewWindow(const std::u16string* url) {
-  if (url && !url->empty()) System::open_url_in_ie(*url);
+  if (!url || url->empty() || Platform::Succeeded(System::open_url_in_ie(*url))) return;
+  const std::wstring text =
+      Platform::Win32::Wide(u"无法在浏览器中打开此链接。请按 Ctrl+C 复制本提示，再将下面的地址粘贴到浏览器中打开：\n\n" +
+                            *url);
+  const std::wstring title = Platform::Win32::Wide(LoadStringResource(kProgramTitleString));
+  ::MessageBoxW(hwnd_, text.c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION);
 }
 
 HRESULT CBSDialog::TranslateKey(MSG* message) {
