@@ -233,6 +233,10 @@ TEST_F(DispatchTest, CommandsOfOtherPartsGoToTheirRegisteredHandlerWithTheirArgu
 }
 
 TEST_F(DispatchTest, TrayRegistersTheHelperAtLogonAndRemovesIt) {
+#ifndef _WIN32
+  // The posix machine writes logon entries only for a session's user.
+  Testing::OwnDesktopSession session;
+#endif
   RegisterApplicationCommands();
   const std::u16string helper = App::TrayHelperCommandLine(0);
   Platform::RegistryKey run;
