@@ -141,6 +141,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::list<std::weak_ptr<Connection>>::iterator place;
   bool admitted = false;
   bool refused = false;
+  std::atomic<bool> wakeQueued{false};
 
   void Start() { WaitForRequest(); }
   void Close();
@@ -215,9 +216,14 @@ class Exchange : public PageExchange {
       c->StartStream(s, std::move(h), std::move(src));
     });
   }
+  // Wakes pile up as one: the stream takes all there is when it writes.
   void Wake() override {
+    if (connection_->wakeQueued.exchange(true)) return;
     asio::post(core_->io, [weak = std::weak_ptr<Connection>(connection_)] {
-      if (auto c = weak.lock()) c->Wake();
+      if (auto c = weak.lock()) {
+        c->wakeQueued = false;
+        c->Wake();
+      }
     });
   }
 
@@ -311,7 +317,7 @@ void Connection::OnHead(size_t headStart, size_t headEnd) {
   ErrorCode error;
   parser_->put(asio::buffer(bytes + headStart, headEnd - headStart), error);
   buffer_.consume(headEnd);
-  if (error || !parser_->is_header_done()) return Refuse(error == http::error::body_limit ? 413 : 400);
+  if (error || !parser_->is_header_done()) return Refuse(400);
 
   const auto& head = parser_->get();
   request_.method = std::string(head.method_string());
@@ -380,6 +386,8 @@ void Connection::Answer(uint64_t serial, PageAnswer answer) {
 
 void Connection::Refuse(PageAnswer answer, uint64_t drainBytes) {
   refused = true;
+  // A body read so far goes at once.
+  parser_.reset();
   drainBytes_ = drainBytes;
   Write(std::move(answer), false);
 }
