@@ -85,12 +85,14 @@ build/tsan/CMakeCache.txt:
 	cmake -S . -B build/tsan $(SANITIZER_BUILD) -DASSISTANT_SANITIZE=thread
 
 # Every native test program under AddressSanitizer (leaks included) and
-# UndefinedBehaviorSanitizer; the browser-driven page tests stay in
-# build/linux.
+# UndefinedBehaviorSanitizer, and the page bridge driven from the browser;
+# the other browser-driven page tests stay in build/linux.
 check-asan: build/asan/CMakeCache.txt
 	cmake --build build/asan -j $(JOBS)
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -LE bench -E '^page_' -j $(JOBS)
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -R '^page_bridge$$'
 
 # The threaded parts under ThreadSanitizer: the page bridge (driven from the
 # browser), the script workers, the network workers and the engine. Address

@@ -2,15 +2,16 @@
 // Chromium: synchronous callc and queued asyncallc against the bridge test
 // host, and as the reference a bare keep-alive request from the same page
 // to a minimal loopback server that answers at once. Prints the three
-// figures and the ratios; a bridge call may cost at most three bare
-// requests.
+// figures and the ratios: the goal is at most 1.5 bare requests a call,
+// and a call that costs more than two fails the run.
 'use strict';
 const http = require('node:http');
 const path = require('node:path');
 const { openHostPage } = require(path.join(__dirname, '..', 'tests', 'page', 'harness'));
 
 const CALLS = 300;
-const GOAL = 3;
+const GOAL = 1.5;
+const LIMIT = 2;
 
 function minimalServer() {
   const server = http.createServer((req, res) => {
@@ -69,8 +70,9 @@ async function main() {
     console.log(`bare keep-alive request: ${bare.toFixed(3)} ms`);
     for (const [name, ms] of [['callc', sync], ['queued asyncallc', queued]]) {
       const ratio = ms / bare;
-      console.log(`${name}: ${ms.toFixed(3)} ms per call, ${ratio.toFixed(2)}x the bare request (goal <= ${GOAL}x)`);
-      if (ratio > GOAL) failed = true;
+      console.log(`${name}: ${ms.toFixed(3)} ms per call, ${ratio.toFixed(2)}x the bare request ` +
+                  `(goal <= ${GOAL}x, fails above ${LIMIT}x)`);
+      if (ratio > LIMIT) failed = true;
     }
   } finally {
     await opened.close();

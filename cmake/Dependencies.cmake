@@ -25,8 +25,11 @@ else()
   pkg_check_modules(LIBCURL REQUIRED IMPORTED_TARGET libcurl)
   find_package(OpenSSL REQUIRED)
   find_package(pugixml REQUIRED)
-  # The loopback bridge server of the posix host.
+  # The page server of the posix host (Boost.Beast and Asio, header-only)
+  # and the client that fetches a "ResUrl" site for it (cpp-httplib).
+  find_package(Boost 1.74 REQUIRED)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
   target_link_libraries(assistant_deps INTERFACE
-    PkgConfig::SQLITE3 PkgConfig::LIBCURL OpenSSL::SSL OpenSSL::Crypto pugixml::pugixml PkgConfig::HTTPLIB resolv ${CMAKE_DL_LIBS})
+    PkgConfig::SQLITE3 PkgConfig::LIBCURL OpenSSL::SSL OpenSSL::Crypto pugixml::pugixml Boost::headers
+    PkgConfig::HTTPLIB resolv ${CMAKE_DL_LIBS})
 endif()

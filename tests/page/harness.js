@@ -27,9 +27,11 @@ function hostEnvironment(program, machine, runtime, extraEnv) {
 
 // Starts `program` with `args` (plus --no-browser and a machine of its
 // own, which options.machine names and options.prepare(machine) may fill
-// first); resolves with { child, address, origin, exited, machine }. The
-// program's own folder is on its PATH (machine-reg beside it) and the
-// machine is also $ZENTROVAK_MACHINE, as the demo runs it.
+// first); resolves with { child, address, origin, exited, machine,
+// stderr() }. The program's own folder is on its PATH (machine-reg beside
+// it) and the machine is also $ZENTROVAK_MACHINE, as the demo runs it. With
+// options.captureStderr, what the program writes to standard error is kept
+// for stderr() instead of shown.
 function startHost(program, args, extraEnv, options = {}) {
   const ownMachine = !options.machine;
   const machine = options.machine || tempDir('zentrovak-page-machine-');
@@ -38,8 +40,10 @@ function startHost(program, args, extraEnv, options = {}) {
   const child = spawn(program, ['--machine', machine, '--no-browser', ...args], {
     cwd: machine,
     env: hostEnvironment(program, machine, runtime, extraEnv),
-    stdio: ['ignore', 'pipe', 'inherit'],
+    stdio: ['ignore', 'pipe', options.captureStderr ? 'pipe' : 'inherit'],
   });
+  let errors = '';
+  if (options.captureStderr) child.stderr.on('data', (chunk) => { errors += chunk; });
   const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
   const address = new Promise((resolve, reject) => {
     let buffer = '';
@@ -60,6 +64,7 @@ function startHost(program, args, extraEnv, options = {}) {
     origin: line.slice(0, line.indexOf('/open')),
     exited,
     machine,
+    stderr: () => errors,
     cleanUp() {
       if (child.exitCode === null) child.kill('SIGKILL');
       if (ownMachine) fs.rmSync(machine, { recursive: true, force: true });

@@ -6,8 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include <httplib.h>
-
+#include "platform/debug_output.h"
 #include "platform/message_loop.h"
 #include "platform/text.h"
 #include "ui/posix/page_dialog_parts.h"
@@ -89,6 +88,7 @@ HResult CPageDialog::OperateFromWorker(json op, json* answer) {
                       [&] { return stream_ || !channelStack_.empty() || closed_.load(); });
     if (closed_.load()) return Platform::kEFail;
     op["id"] = sending->id = nextId_++;
+    answers_[sending->id];
   }
   std::weak_ptr<CPageDialog> weak = shared_from_this();
   Platform::PostToMessageLoop([weak, sending, op] {
@@ -99,23 +99,24 @@ HResult CPageDialog::OperateFromWorker(json op, json* answer) {
   bool answered = false;
   const auto over = [&] {
     const auto it = answers_.find(sending->id);
-    if (it != answers_.end()) {
-      reply = std::move(it->second);
-      answers_.erase(it);
+    if (it != answers_.end() && it->second) {
+      reply = std::move(*it->second);
       return answered = true;
     }
     // The window may go while the call waits: the call then has no effect.
-    if (closed_.load() || sending->refused) return true;
+    if (closed_.load() || sending->failure) return true;
     if (!sending->sent) return false;
     if (sending->pageStream && sending->pageStream->ended) return true;
     return sending->generation && (generation_ != *sending->generation || !stream_ || stream_->ended);
   };
   // Once quit is posted, an operation not sent yet never will be.
-  while (!changed_.wait_for(hold, std::chrono::milliseconds(200), over))
-    if (!sending->sent && Platform::QuitPosted()) return Platform::kEFail;
-  const bool noDocument = sending->refused;
+  bool abandoned = false;
+  while (!abandoned && !changed_.wait_for(hold, std::chrono::milliseconds(200), over))
+    abandoned = !sending->sent && Platform::QuitPosted();
+  answers_.erase(sending->id);
+  const HResult failure = sending->failure ? sending->failure : Platform::kEFail;
   hold.unlock();
-  if (!answered) return noDocument ? Platform::kEPointer : Platform::kEFail;
+  if (!answered) return failure;
   if (answer) *answer = reply;
   return AnswerResult(reply);
 }
@@ -130,18 +131,21 @@ void CPageDialog::SendForWorker(const json& op, WorkerSend& sending) {
       // back in its answer. A call on the stack has not finished: the
       // stack is this thread's.
       channel = channelStack_.back();
-    } else if (stream_ && !stream_->ended && pageReady_) {
+    } else if (!stream_ || stream_->ended || !pageReady_) {
+      sending.failure = Platform::kEPointer;  // no document any more
+    } else if (QueueEventLocked(op)) {
       sending.generation = generation_;
-      QueueEventLocked(op);
     } else {
-      sending.refused = true;  // no document any more
+      sending.failure = Platform::kEFail;  // the page does not take its events
     }
-    sending.sent = !sending.refused;
+    sending.sent = !sending.failure;
   }
   if (channel) {
-    std::lock_guard<std::mutex> c(channel->m);
-    channel->outbox.push_back(op);
-    channel->cv.notify_all();
+    {
+      std::lock_guard<std::mutex> c(channel->m);
+      channel->outbox.push_back(op);
+    }
+    Deliver(channel);
   }
   changed_.notify_all();
 }
@@ -198,7 +202,10 @@ HResult CPageDialog::OperateOnUiThread(json op, json* answer) {
       channel = channelStack_.back();
     } else if (!stream_ || stream_->ended || !pageReady_) {
       return Platform::kEPointer;  // no document yet (or any more)
+    } else if (!QueueEventLocked(op)) {
+      return Platform::kEFail;  // the page does not take its events
     }
+    answers_[id];
   }
   if (channel) {
     // The page's script waits in this synchronous call: the operation goes
@@ -206,25 +213,31 @@ HResult CPageDialog::OperateOnUiThread(json op, json* answer) {
     {
       std::lock_guard<std::mutex> c(channel->m);
       channel->outbox.push_back(op);
-      channel->cv.notify_all();
     }
+    Deliver(channel);
     generation.reset();
-  } else {
-    SendEvent(op);
   }
   json reply;
   const bool answered = PumpUntil(
       [&] {
         const auto it = answers_.find(id);
-        if (it == answers_.end()) return false;
-        reply = std::move(it->second);
-        answers_.erase(it);
+        if (it == answers_.end() || !it->second) return false;
+        reply = std::move(*it->second);
         return true;
       },
       generation, pageStream);
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    answers_.erase(id);
+  }
   if (!answered) return Platform::kEFail;
   if (answer) *answer = reply;
   return AnswerResult(reply);
+}
+
+void CPageDialog::KeepAnswerLocked(int64_t id, const json& answer) {
+  const auto waiting = answers_.find(id);
+  if (waiting != answers_.end()) waiting->second = answer;
 }
 
 void CPageDialog::HandleAnswer(const json& body) {
@@ -233,20 +246,21 @@ void CPageDialog::HandleAnswer(const json& body) {
   if (id == body.end() || !id->is_number_integer() || answer == body.end() || !answer->is_object()) return;
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    answers_[id->get<int64_t>()] = *answer;
+    KeepAnswerLocked(id->get<int64_t>(), *answer);
   }
   changed_.notify_all();                // wakes a waiting worker
   Platform::PostToMessageLoop([] {});  // wakes a waiting user-interface thread
 }
 
-// callc: runs on the user-interface thread while this request waits.
+// callc: runs on the user-interface thread while the page's request waits.
 
-void CPageDialog::HandleCallc(const json& body, httplib::Response& response) {
+void CPageDialog::HandleCallc(const json& body, const std::shared_ptr<PageExchange>& exchange) {
   const auto args = body.find("args");
   std::vector<Variant> values(5);
   if (args != body.end() && args->is_array())
     for (size_t i = 0; i < 5 && i < args->size(); ++i) values[i] = Decode((*args)[i]);
   auto channel = std::make_shared<CallChannel>();
+  channel->waiting = exchange;
   {
     std::lock_guard<std::mutex> hold(mutex_);
     channel->id = nextId_++;
@@ -256,7 +270,8 @@ void CPageDialog::HandleCallc(const json& body, httplib::Response& response) {
   std::weak_ptr<CPageDialog> weak = shared_from_this();
   Platform::PostToMessageLoop([weak, channel, values] {
     Variant result;
-    if (auto dialog = weak.lock()) {
+    auto dialog = weak.lock();
+    if (dialog) {
       {
         std::lock_guard<std::mutex> hold(dialog->mutex_);
         dialog->channelStack_.push_back(channel);
@@ -266,15 +281,16 @@ void CPageDialog::HandleCallc(const json& body, httplib::Response& response) {
       std::lock_guard<std::mutex> hold(dialog->mutex_);
       dialog->channelStack_.pop_back();
     }
-    std::lock_guard<std::mutex> c(channel->m);
-    channel->finished = true;
-    channel->result = EncodeVariant(result);
-    channel->cv.notify_all();
+    {
+      std::lock_guard<std::mutex> c(channel->m);
+      channel->finished = true;
+      channel->result = EncodeVariant(result);
+    }
+    if (dialog) dialog->Deliver(channel);
   });
-  response.set_content(WaitChannel(channel).dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
-void CPageDialog::HandleContinue(const json& body, httplib::Response& response) {
+void CPageDialog::HandleContinue(const json& body, const std::shared_ptr<PageExchange>& exchange) {
   std::shared_ptr<CallChannel> channel;
   const auto id = body.find("channel");
   const auto opId = body.find("id");
@@ -286,47 +302,65 @@ void CPageDialog::HandleContinue(const json& body, httplib::Response& response) 
       if (it != channels_.end()) channel = it->second;
     }
     if (channel && opId != body.end() && opId->is_number_integer() && answer != body.end() && answer->is_object())
-      answers_[opId->get<int64_t>()] = *answer;
+      KeepAnswerLocked(opId->get<int64_t>(), *answer);
   }
   if (!channel) {
-    response.set_content(json{{"kind", "result"}, {"value", {{"t", "e"}}}}.dump(), "application/json");
+    exchange->Answer(PageAnswer::Content(json{{"kind", "result"}, {"value", {{"t", "e"}}}}.dump(), "application/json"));
     return;
   }
   changed_.notify_all();
   Platform::PostToMessageLoop([] {});
-  response.set_content(WaitChannel(channel).dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
-}
-
-json CPageDialog::WaitChannel(const std::shared_ptr<CallChannel>& channel) {
-  std::unique_lock<std::mutex> hold(channel->m);
-  for (;;) {
-    if (!channel->outbox.empty()) {
-      json op = std::move(channel->outbox.front());
-      channel->outbox.pop_front();
-      return {{"kind", "op"}, {"channel", channel->id}, {"op", std::move(op)}};
-    }
-    if (channel->finished) {
-      json result = {{"kind", "result"}, {"value", channel->result}};
-      hold.unlock();
-      std::lock_guard<std::mutex> h(mutex_);
-      channels_.erase(channel->id);
-      return result;
-    }
-    if (closed_.load()) return {{"kind", "result"}, {"value", {{"t", "e"}}}};
-    channel->cv.wait_for(hold, std::chrono::milliseconds(100));
+  {
+    std::lock_guard<std::mutex> c(channel->m);
+    channel->waiting = exchange;
   }
+  Deliver(channel);
 }
 
-void CPageDialog::HandleAsync(const json& body) {
+// A channel's lock is never held while the dialog's is taken.
+void CPageDialog::Deliver(const std::shared_ptr<CallChannel>& channel) {
+  std::shared_ptr<PageExchange> exchange;
+  json reply;
+  bool finished = false;
+  {
+    std::lock_guard<std::mutex> c(channel->m);
+    if (!channel->waiting) return;
+    if (!channel->outbox.empty()) {
+      reply = {{"kind", "op"}, {"channel", channel->id}, {"op", std::move(channel->outbox.front())}};
+      channel->outbox.pop_front();
+    } else if (channel->finished) {
+      reply = {{"kind", "result"}, {"value", channel->result}};
+      finished = true;
+    } else if (closed_.load()) {
+      reply = {{"kind", "result"}, {"value", {{"t", "e"}}}};
+    } else {
+      return;
+    }
+    exchange = std::move(channel->waiting);
+  }
+  if (finished) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    channels_.erase(channel->id);
+  }
+  exchange->Answer(
+      PageAnswer::Content(reply.dump(-1, ' ', false, json::error_handler_t::replace), "application/json"));
+}
+
+// The page's asynchronous calls, numbered per document.
+
+PageAnswer CPageDialog::HandleAsync(const json& body) {
+  const PageAnswer accepted = PageAnswer::Content("{}", "application/json");
   const auto args = body.find("args");
-  if (args == body.end() || !args->is_array()) return;
+  if (args == body.end() || !args->is_array()) return PageAnswer::Text(400, "");
   const std::string document = StringField(body, "document");
   const auto seq = body.find("seq");
   const bool numbered = !document.empty() && seq != body.end() && seq->is_number_integer();
   // The page's word that a numbered call was refused on its way here: its
   // place in the order is taken by no job.
   const bool refused = BoolField(body, "refused");
-  if (refused && !numbered) return;
+  if (refused && !numbered) return accepted;
+  if (!refused && RunningJobs() >= kMaxWaitingJobs)
+    return PageAnswer::Text(503, "too many asynchronous calls are waiting to run; this one was not run");
   ExternalAsyncThread* job = nullptr;
   if (!refused) {
     std::vector<Variant> values(6);
@@ -336,26 +370,51 @@ void CPageDialog::HandleAsync(const json& body) {
   }
   if (!numbered) {
     StartJob(job);
-    return;
+    return accepted;
   }
-  std::vector<ExternalAsyncThread*> ready;
+  AsyncCallOrder::Outcome outcome;
   {
     std::lock_guard<std::mutex> hold(asyncMutex_);
-    AsyncOrder& order = asyncOrder_[document];
-    const int64_t number = seq->get<int64_t>();
-    if (number < order.next || order.early.count(number)) {
-      if (job) ready.push_back(job);  // out of any order: started as it comes
-    } else {
-      order.early[number] = job;
-      for (auto it = order.early.find(order.next); it != order.early.end(); it = order.early.find(order.next)) {
-        if (it->second) ready.push_back(it->second);
-        order.early.erase(it);
-        ++order.next;
-      }
-    }
+    std::vector<ExternalAsyncThread*> due;
+    outcome = asyncOrder_.Add(document, seq->get<int64_t>(), job, AsyncCallOrder::Clock::now(), due);
     // Started in order while the lock is held, so a later arrival cannot
     // overtake them.
-    for (auto* j : ready) StartJob(j);
+    for (auto* j : due) StartJob(j);
+    if (outcome == AsyncCallOrder::Outcome::Waiting) WatchAsyncGapsLocked();
+  }
+  if (outcome != AsyncCallOrder::Outcome::Refused) return accepted;
+  if (job) job->Destroy();
+  return PageAnswer::Text(429, "too many asynchronous calls of this page wait for an earlier one; this one was not run");
+}
+
+// Under asyncMutex_: gives up the calls that are missing too long, in time.
+void CPageDialog::WatchAsyncGapsLocked() {
+  const auto expiry = asyncOrder_.NextExpiry();
+  if (asyncGapWatched_ || !expiry) return;
+  asyncGapWatched_ = true;
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*expiry - AsyncCallOrder::Clock::now());
+  std::weak_ptr<CPageDialog> weak = shared_from_this();
+  server_->RunAfter(static_cast<int>(std::max<int64_t>(wait.count(), 0)) + 1, [weak] {
+    if (auto dialog = weak.lock()) dialog->ExpireAsyncCalls();
+  });
+}
+
+void CPageDialog::ExpireAsyncCalls() {
+  std::vector<AsyncCallOrder::Gap> gaps;
+  {
+    std::lock_guard<std::mutex> hold(asyncMutex_);
+    asyncGapWatched_ = false;
+    std::vector<ExternalAsyncThread*> due;
+    asyncOrder_.Expire(AsyncCallOrder::Clock::now(), due, gaps);
+    for (auto* j : due) StartJob(j);
+    WatchAsyncGapsLocked();
+  }
+  for (const auto& gap : gaps) {
+    const std::string numbers =
+        std::to_string(gap.first) + (gap.first == gap.last ? "" : "-" + std::to_string(gap.last));
+    Platform::WriteDebugString(Platform::Utf8ToUtf16(
+        "The page's asynchronous call " + numbers + " did not arrive within " +
+        std::to_string(AsyncCallOrder::kGapWait.count()) + " ms; the calls after it run without it\n"));
   }
 }
 

@@ -5,10 +5,7 @@
 #include <openssl/rand.h>
 
 #include <cstdio>
-
-#include <httplib.h>
-
-#include "ui/posix/gated_server.h"
+#include <cstring>
 
 #include "platform/errors.h"
 #include "platform/message_loop.h"
@@ -56,8 +53,8 @@ bool SameSecret(const std::string& a, const std::string& b) {
   return diff == 0;
 }
 
-std::string CookieValue(const httplib::Request& request, const std::string& name) {
-  const std::string cookies = request.get_header_value("Cookie");
+std::string CookieValue(const PageRequest& request, const std::string& name) {
+  const std::string cookies = request.Header("Cookie");
   size_t pos = 0;
   while (pos < cookies.size()) {
     size_t end = cookies.find(';', pos);
@@ -94,16 +91,19 @@ bool CPageDialog::OnUiThread() const { return Platform::CurrentThreadId() == uiT
 bool CPageDialog::Start() {
   if (secret_.empty() || pageToken_.empty()) return false;
   ChooseSite();
-  server_ = std::make_unique<GatedServer>();
-  InstallRoutes();
-  // The browser talks to the gate, which reads every request head within
-  // limits and hands the connection to the server on its own thread (every
-  // synchronous call and the event stream hold one while they wait; calls
-  // may nest).
-  gate_ = std::make_unique<BridgeGate>();
-  if (!gate_->Listen()) return false;
-  port_ = gate_->Port();
-  gate_->Serve([server = server_.get()](const AdmittedConnection& connection) { server->Serve(connection); });
+  server_ = std::make_unique<PageServer>();
+  if (!server_->Listen()) return false;
+  port_ = server_->Port();
+  server_->SetAnswerHeaders({{"Cache-Control", "no-store"},
+                             {"X-Content-Type-Options", "nosniff"},
+                             // Another local page must not frame the program's
+                             // pages: a framed copy would run the shim.
+                             {"X-Frame-Options", "SAMEORIGIN"},
+                             {"Content-Security-Policy", "frame-ancestors 'self'"}});
+  server_->Serve([this](const PageRequest& head) { return Admit(head); },
+                 [this](PageRequest request, std::shared_ptr<PageExchange> exchange) {
+                   Route(std::move(request), exchange);
+                 });
   return true;
 }
 
@@ -112,112 +112,91 @@ std::string CPageDialog::StartAddress() const { return Origin() + "/open?key=" +
 
 void CPageDialog::Close() {
   if (closed_.exchange(true)) return;
-  // A channel's lock is never taken under the dialog's (WaitChannel takes
-  // them the other way round).
   std::vector<std::shared_ptr<CallChannel>> waiting;
   {
     std::lock_guard<std::mutex> hold(mutex_);
     if (stream_) stream_->ended = true;
     for (auto& [id, channel] : channels_) waiting.push_back(channel);
   }
-  for (const auto& channel : waiting) {
-    std::lock_guard<std::mutex> c(channel->m);
-    channel->cv.notify_all();
-  }
+  // The page's requests that wait in a synchronous call get their end.
+  for (const auto& channel : waiting) Deliver(channel);
   // Workers waiting for the page wait on this.
   changed_.notify_all();
-  if (server_) server_->Shut();
-  if (gate_) gate_->Stop();
+  if (server_) server_->Stop();
 }
 
-bool CPageDialog::Admit(const httplib::Request& request, httplib::Response& response) const {
-  // Requests with two Host or Origin headers never get here: the gate
-  // refuses them.
+// Runs on the server's thread for every request head that kept the
+// server's own rules, before its body is read.
+std::optional<PageAnswer> CPageDialog::Admit(const PageRequest& request) const {
+  if (closed_.load()) return PageAnswer::Text(503, "");
   const std::string host = "127.0.0.1:" + std::to_string(port_);
-  bool allowed = request.get_header_value("Host") == host;
-  if (allowed && request.has_header("Origin")) allowed = request.get_header_value("Origin") == Origin();
+  bool allowed = request.Header("Host") == host;
+  if (allowed && request.HasHeader("Origin")) allowed = request.Header("Origin") == Origin();
   if (allowed) {
-    std::string presented = request.get_header_value(kSecretHeader);
+    std::string presented = request.Header(kSecretHeader);
     if (presented.empty()) presented = CookieValue(request, kCookiePrefix + std::to_string(port_));
-    if (presented.empty() && request.path == "/open") presented = request.get_param_value("key");
+    if (presented.empty() && request.path == "/open") presented = request.QueryValue("key");
     allowed = SameSecret(presented, secret_);
   }
   if (allowed && request.path.rfind("/bridge/", 0) == 0) allowed = FromOwnDocument(request);
-  if (!allowed) {
-    response.status = 403;
-    response.set_content("refused", "text/plain");
-  }
-  return allowed;
+  if (!allowed) return PageAnswer::Text(403, "refused");
+  return std::nullopt;
 }
 
 // The browser says where a request comes from (a page of another port is
 // "same-site", not "same-origin"); the token says it is one of the
 // program's own documents. The shim itself needs no token: it hands it out.
-bool CPageDialog::FromOwnDocument(const httplib::Request& request) const {
-  if (request.has_header("Sec-Fetch-Site") && request.get_header_value("Sec-Fetch-Site") != "same-origin")
-    return false;
+bool CPageDialog::FromOwnDocument(const PageRequest& request) const {
+  if (request.HasHeader("Sec-Fetch-Site") && request.Header("Sec-Fetch-Site") != "same-origin") return false;
   if (request.path == "/bridge/shim.js") return true;
-  std::string token = request.get_header_value(kTokenHeader);
-  if (token.empty() && request.path == "/bridge/events") token = request.get_param_value("token");
+  std::string token = request.Header(kTokenHeader);
+  if (token.empty() && request.path == "/bridge/events") token = request.QueryValue("token");
   return SameSecret(token, pageToken_);
 }
 
-void CPageDialog::InstallRoutes() {
-  httplib::Server& s = *server_;
-  s.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-    if (closed_.load()) {
-      response.status = 503;
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    response.set_header("Cache-Control", "no-store");
-    response.set_header("X-Content-Type-Options", "nosniff");
-    // Another local page must not frame the program's pages: a framed copy
-    // would run the shim.
-    response.set_header("X-Frame-Options", "SAMEORIGIN");
-    response.set_header("Content-Security-Policy", "frame-ancestors 'self'");
-    return Admit(request, response) ? httplib::Server::HandlerResponse::Unhandled
-                                    : httplib::Server::HandlerResponse::Handled;
-  });
-  s.Get("/open", [this](const httplib::Request&, httplib::Response& response) {
+// Runs on the server's thread for every admitted request; what waits (a
+// synchronous call, the event stream, a remote page) answers later.
+void CPageDialog::Route(PageRequest request, const std::shared_ptr<PageExchange>& exchange) {
+  const std::string& path = request.path;
+  if (request.method == "POST" && path.rfind("/bridge/", 0) == 0) return RouteBridgeCall(request, exchange);
+  if (request.method != "GET") return exchange->Answer(PageAnswer::Text(405, ""));
+  if (path == "/open") {
     WatchForFollowUp();
-    response.set_header("Set-Cookie", kCookiePrefix + std::to_string(port_) + "=" + secret_ +
-                                          "; Path=/; HttpOnly; SameSite=Strict");
-    response.set_redirect("/page");
-  });
-  s.Get("/page", [this](const httplib::Request&, httplib::Response& response) { ServeStartPage(response); });
-  s.Get("/bridge/shim.js", [this](const httplib::Request&, httplib::Response& response) {
+    PageAnswer answer = PageAnswer::Redirect("/page");
+    answer.headers.emplace_back("Set-Cookie", kCookiePrefix + std::to_string(port_) + "=" + secret_ +
+                                                  "; Path=/; HttpOnly; SameSite=Strict");
+    return exchange->Answer(std::move(answer));
+  }
+  if (path == "/page") return exchange->Answer(ServeStartPage());
+  if (path == "/bridge/shim.js") {
     followedUp_ = true;
-    response.set_content(ShimScript(), "application/javascript; charset=utf-8");
-  });
-  s.Get("/bridge/events", [this](const httplib::Request& request, httplib::Response& response) {
-    ServeEvents(request, response);
-  });
-  const auto post = [this, &s](const char* path, std::function<void(const json&, httplib::Response&)> handler) {
-    s.Post(path, [handler](const httplib::Request& request, httplib::Response& response) {
-      const json body = json::parse(request.body, nullptr, false);
-      if (!body.is_object()) {
-        response.status = 400;
-        return;
-      }
-      response.set_content("{}", "application/json");
-      handler(body, response);
-    });
-  };
-  post("/bridge/callc", [this](const json& body, httplib::Response& response) { HandleCallc(body, response); });
-  post("/bridge/continue", [this](const json& body, httplib::Response& response) { HandleContinue(body, response); });
-  post("/bridge/async", [this](const json& body, httplib::Response&) { HandleAsync(body); });
-  post("/bridge/answer", [this](const json& body, httplib::Response&) { HandleAnswer(body); });
-  post("/bridge/notify", [this](const json& body, httplib::Response&) { HandleNotify(body); });
-  post("/bridge/external", [](const json& body, httplib::Response&) {
+    return exchange->Answer(PageAnswer::Content(ShimScript(), "application/javascript; charset=utf-8"));
+  }
+  if (path == "/bridge/events") return ServeEvents(exchange);
+  if (path.rfind("/resurl/", 0) == 0) return ProxyResUrl(request, exchange);
+  if (path.size() > 1) return exchange->Answer(ServeFile(path.substr(1)));
+  exchange->Answer(PageAnswer::Text(404, ""));
+}
+
+void CPageDialog::RouteBridgeCall(const PageRequest& request, const std::shared_ptr<PageExchange>& exchange) {
+  const json body = json::parse(request.body, nullptr, false);
+  if (!body.is_object()) return exchange->Answer(PageAnswer::Text(400, ""));
+  const std::string call = request.path.substr(std::strlen("/bridge/"));
+  if (call == "callc") return HandleCallc(body, exchange);
+  if (call == "continue") return HandleContinue(body, exchange);
+  if (call == "async") return exchange->Answer(HandleAsync(body));
+  if (call == "answer") {
+    HandleAnswer(body);
+  } else if (call == "notify") {
+    HandleNotify(body);
+  } else if (call == "external") {
     const std::string url = StringField(body, "url");
-    if (!url.empty()) System::open_url_in_ie(Platform::Utf8ToUtf16(url));
-  });
-  s.Get(R"(/resurl(/.*))", [this](const httplib::Request& request, httplib::Response& response) {
-    ProxyResUrl(request, response);
-  });
-  s.Get(R"(/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
-    ServeFile(request.matches[1], response);
-  });
+    // Starting a program may take a moment: not on the server's thread.
+    if (!url.empty()) server_->RunBlocking([url] { System::open_url_in_ie(Platform::Utf8ToUtf16(url)); });
+  } else {
+    return exchange->Answer(PageAnswer::Text(404, ""));
+  }
+  exchange->Answer(PageAnswer::Content("{}", "application/json"));
 }
 
 // IBSDialog and IScriptHost.

@@ -8,10 +8,11 @@
 // event stream, or in the answer of a pending synchronous callc when the
 // page's script is blocked in one.
 //
-// One concern per file: bridge_gate (the connections and the limits of a
-// request head), page_dialog.cpp (start, admission, routes, the dialog
-// interface), page_site.cpp (the pages served), page_stream.cpp (the event
-// stream), page_calls.cpp (the calls in both directions and their waits).
+// One concern per file: page_server (the connections, the reading of
+// requests and their limits), page_dialog.cpp (start, admission, routes,
+// the dialog interface), page_site.cpp (the pages served), page_stream.cpp
+// (the event stream), page_calls.cpp (the calls in both directions and
+// their waits), async_call_order (the order of the asynchronous calls).
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -30,19 +31,12 @@
 #include <nlohmann/json.hpp>
 
 #include "ui/bs_dialog_host.h"
-#include "ui/posix/bridge_gate.h"
+#include "ui/posix/async_call_order.h"
+#include "ui/posix/page_server.h"
 #include "ui/resources.h"
 #include "ui/script_jobs.h"
 
-namespace httplib {
-class Server;
-class Request;
-class Response;
-}  // namespace httplib
-
 namespace Zentrovak::UI::Posix {
-
-class GatedServer;
 
 // Where the pages come from: the program's resources, or a test's own set.
 struct PageSource {
@@ -59,6 +53,12 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   // How long after the start address was fetched a page has to ask for the
   // start page, the site or the bridge before the window counts as closed.
   static constexpr int kFollowUpMilliseconds = 10000;
+  // Program-to-page operations queued on the event stream at most; past it
+  // an operation fails (the page has stopped reading its stream).
+  static constexpr size_t kMaxQueuedEvents = 4096;
+  // Asynchronous calls queued or running at most; a page's call past it is
+  // refused.
+  static constexpr int kMaxWaitingJobs = 4096;
 
   CPageDialog(const BSDialogParams& params, PageSource source);
   ~CPageDialog() override;
@@ -104,22 +104,30 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   struct CallChannel;
   struct EventStream;
   struct WorkerSend;
-  void InstallRoutes();
-  bool Admit(const httplib::Request& request, httplib::Response& response) const;
-  bool FromOwnDocument(const httplib::Request& request) const;
-  void ServeStartPage(httplib::Response& response);
-  void ServeFile(const std::string& path, httplib::Response& response);
-  void ProxyResUrl(const httplib::Request& request, httplib::Response& response);
-  void ServeSiteFile(const std::string& relative, httplib::Response& response);
+  std::optional<PageAnswer> Admit(const PageRequest& head) const;
+  bool FromOwnDocument(const PageRequest& request) const;
+  void Route(PageRequest request, const std::shared_ptr<PageExchange>& exchange);
+  void RouteBridgeCall(const PageRequest& request, const std::shared_ptr<PageExchange>& exchange);
+  PageAnswer ServeStartPage();
+  PageAnswer ServeFile(const std::string& path);
+  void ProxyResUrl(const PageRequest& request, const std::shared_ptr<PageExchange>& exchange);
+  PageAnswer ServeSiteFile(const std::string& relative);
   void ChooseSite();
   void WatchForFollowUp();
-  void ServeEvents(const httplib::Request& request, httplib::Response& response);
-  void HandleCallc(const nlohmann::json& body, httplib::Response& response);
-  void HandleContinue(const nlohmann::json& body, httplib::Response& response);
-  void HandleAsync(const nlohmann::json& body);
+  void ServeEvents(const std::shared_ptr<PageExchange>& exchange);
+  bool TakeEvents(const std::shared_ptr<EventStream>& stream, std::string& out);
+  void HandleCallc(const nlohmann::json& body, const std::shared_ptr<PageExchange>& exchange);
+  void HandleContinue(const nlohmann::json& body, const std::shared_ptr<PageExchange>& exchange);
+  PageAnswer HandleAsync(const nlohmann::json& body);
+  void ExpireAsyncCalls();
+  void WatchAsyncGapsLocked();
   void HandleAnswer(const nlohmann::json& body);
   void HandleNotify(const nlohmann::json& body);
-  nlohmann::json WaitChannel(const std::shared_ptr<CallChannel>& channel);
+  // Answers the channel's waiting request when it has something for it.
+  void Deliver(const std::shared_ptr<CallChannel>& channel);
+  // Under mutex_: an answer the page gives to an operation nobody waits
+  // for is dropped.
+  void KeepAnswerLocked(int64_t id, const nlohmann::json& answer);
 
   Platform::HResult OperateOnUiThread(nlohmann::json op, nlohmann::json* answer);
   Platform::HResult OperateFromWorker(nlohmann::json op, nlohmann::json* answer);
@@ -145,8 +153,7 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   std::string siteStart_;      // Files: the page's file name
   std::atomic<bool> followedUp_{false};
   int port_ = 0;
-  std::unique_ptr<GatedServer> server_;
-  std::unique_ptr<BridgeGate> gate_;
+  std::unique_ptr<PageServer> server_;
   uint32_t uiThread_ = 0;
   std::atomic<bool> closed_{false};
 
@@ -156,19 +163,19 @@ class CPageDialog : public IBSDialog, public IScriptHost, public std::enable_sha
   uint64_t generation_ = 0;              // counts the page's documents
   bool pageReady_ = false;
   int64_t nextId_ = 1;
-  std::map<int64_t, nlohmann::json> answers_;
+  // The operations waiting for the page's answer, with the answer once it
+  // came.
+  std::map<int64_t, std::optional<nlohmann::json>> answers_;
   // Every synchronous call until the page has its result: an operation sent
   // in a call's answer may be answered after the command has finished.
   std::map<int64_t, std::shared_ptr<CallChannel>> channels_;
   // Pushed and popped by the user-interface thread (under mutex_).
   std::vector<std::shared_ptr<CallChannel>> channelStack_;
-  // Asynchronous calls of a document, started in the order it issued them.
-  struct AsyncOrder {
-    int64_t next = 1;
-    std::map<int64_t, ExternalAsyncThread*> early;
-  };
+  // Asynchronous calls of the page's documents, started in the order each
+  // issued them.
   std::mutex asyncMutex_;
-  std::map<std::string, AsyncOrder> asyncOrder_;
+  AsyncCallOrder asyncOrder_;
+  bool asyncGapWatched_ = false;
 };
 
 }  // namespace Zentrovak::UI::Posix

@@ -4,7 +4,6 @@
 // the dialog interface), the site it serves (page_site.cpp), the calls
 // between page and program (page_calls.cpp) and the event stream.
 #pragma once
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -20,14 +19,17 @@
 
 namespace Zentrovak::UI::Posix {
 
+// A synchronous call of the page: its request, and each continuation,
+// waits in `waiting` for the next operation for the blocked page or for
+// the call's result.
 struct CPageDialog::CallChannel {
   int64_t id = 0;
   uint64_t generation = 0;
   std::mutex m;
-  std::condition_variable cv;
   std::deque<nlohmann::json> outbox;  // operations for the blocked page
   bool finished = false;
   nlohmann::json result;
+  std::shared_ptr<PageExchange> waiting;
 };
 
 // A worker's operation, sent for it by the user-interface thread. Guarded
@@ -35,15 +37,17 @@ struct CPageDialog::CallChannel {
 struct CPageDialog::WorkerSend {
   int64_t id = 0;
   bool sent = false;
-  bool refused = false;                        // no document to send it to
+  Platform::HResult failure = 0;               // not sent: no document, or a full stream
   std::optional<uint64_t> generation;          // sent on this document's stream
   std::shared_ptr<CPageDialog::EventStream> pageStream;
 };
 
+// Guarded by the dialog's mutex.
 struct CPageDialog::EventStream {
   uint64_t generation = 0;
-  std::deque<std::string> events;
+  std::deque<std::string> events;  // at most kMaxQueuedEvents
   bool ended = false;
+  std::shared_ptr<PageExchange> exchange;  // the stream's request
 };
 
 inline std::string Utf8(std::u16string_view text) { return Platform::Utf16ToUtf8(text); }

@@ -1,6 +1,7 @@
 // The site the dialog serves: the start page, the program's own page
 // files, and the "ResUrl" site, fetched from the web or read from a folder
 // of the machine, every page with the bridge's script put in.
+#include <cctype>
 #include <cstring>
 
 #include <httplib.h>
@@ -31,6 +32,33 @@ bool IsHtml(std::string_view mime) { return mime.find("text/html") != std::strin
 constexpr char kSiteUnavailablePage[] =
     "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>网银助手</title></head>"
     "<body><p>网银助手的页面暂时无法打开，请检查网络连接后重新启动网银助手。</p></body></html>";
+
+// A file name as one segment of an address.
+std::string EscapedSegment(std::string_view name) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out.push_back(c);
+    } else {
+      out.push_back('%');
+      out.push_back(hex[byte >> 4]);
+      out.push_back(hex[byte & 15]);
+    }
+  }
+  return out;
+}
+
+PageAnswer PageContent(std::string_view bytes, const std::string& mime) {
+  return PageAnswer::Content(IsHtml(mime) ? WithShim(bytes) : std::string(bytes), mime);
+}
+
+PageAnswer SiteUnavailable(int status) {
+  PageAnswer answer = PageAnswer::Content(WithShim(kSiteUnavailablePage), "text/html; charset=utf-8");
+  answer.status = status;
+  return answer;
+}
 
 // The Windows path a "ResUrl" of the file kind names: "C:\\x\\a.html" or
 // "file:///C:/x/a.html" (escapes decoded); empty for anything else.
@@ -81,32 +109,22 @@ void CPageDialog::ChooseSite() {
   Platform::WriteDebugString(u"ResUrl \"" + params_.url + u"\" is no page this window can show; the built-in page is shown\n");
 }
 
-void CPageDialog::ServeStartPage(httplib::Response& response) {
+PageAnswer CPageDialog::ServeStartPage() {
   followedUp_ = true;
   // Pages of the "ResUrl" site, on the web or in a folder of the machine,
   // are served under /resurl/ of the program's own origin, so that they
   // get the bridge.
-  if (site_ == SiteKind::Web) {
-    response.set_redirect("/resurl" + ResUrlPath(Utf8(params_.url)));
-    return;
-  }
-  if (site_ == SiteKind::Files) {
-    response.set_redirect("/resurl/" + httplib::detail::encode_query_param(siteStart_));
-    return;
-  }
+  if (site_ == SiteKind::Web) return PageAnswer::Redirect("/resurl" + ResUrlPath(Utf8(params_.url)));
+  if (site_ == SiteKind::Files) return PageAnswer::Redirect("/resurl/" + EscapedSegment(siteStart_));
   std::optional<ResourceData> page;
   const uint32_t resource = params_.url.empty() ? params_.htmlResourceId : params_.fallbackResourceId;
   if (resource && source_.html) page = source_.html(resource);
-  if (!page || !page->data) {
-    // No page for this mode: the window stays empty.
-    response.set_content(WithShim("<!DOCTYPE html><html><head></head><body></body></html>"), "text/html; charset=utf-8");
-    return;
-  }
-  response.set_content(WithShim(std::string_view(reinterpret_cast<const char*>(page->data), page->size)),
-                       "text/html; charset=utf-8");
+  // No page for this mode: the window stays empty.
+  if (!page || !page->data) return PageContent("<!DOCTYPE html><html><head></head><body></body></html>", "text/html; charset=utf-8");
+  return PageContent(std::string_view(reinterpret_cast<const char*>(page->data), page->size), "text/html; charset=utf-8");
 }
 
-void CPageDialog::ServeSiteFile(const std::string& relative, httplib::Response& response) {
+PageAnswer CPageDialog::ServeSiteFile(const std::string& relative) {
   // Only files inside the page's own folder.
   std::u16string name = Platform::Utf8ToUtf16(relative.substr(relative.find_first_not_of('/') == std::string::npos
                                                                   ? relative.size()
@@ -117,72 +135,57 @@ void CPageDialog::ServeSiteFile(const std::string& relative, httplib::Response& 
                       (name.size() >= 3 && name.compare(name.size() - 3, 3, u"\\..") == 0);
   std::string bytes;
   if (name.empty() || climbs || name.find(u':') != std::u16string::npos ||
-      Platform::Failed(Platform::ReadWholeFile(siteFolder_ + u"\\" + name, bytes))) {
-    response.status = 404;
-    response.set_content(WithShim(kSiteUnavailablePage), "text/html; charset=utf-8");
-    return;
-  }
-  const std::string mime = MimeTypeOf(relative);
-  if (IsHtml(mime)) response.set_content(WithShim(bytes), mime);
-  else response.set_content(bytes, mime);
+      Platform::Failed(Platform::ReadWholeFile(siteFolder_ + u"\\" + name, bytes)))
+    return SiteUnavailable(404);
+  return PageContent(bytes, MimeTypeOf(relative));
 }
 
-void CPageDialog::ProxyResUrl(const httplib::Request& request, httplib::Response& response) {
+void CPageDialog::ProxyResUrl(const PageRequest& request, const std::shared_ptr<PageExchange>& exchange) {
   followedUp_ = true;
-  if (site_ == SiteKind::Files) return ServeSiteFile(request.matches[1], response);
+  const std::string relative = request.path.substr(std::strlen("/resurl"));
+  if (site_ == SiteKind::Files) return exchange->Answer(ServeSiteFile(relative));
   const std::string origin = Utf8(UrlOrigin(params_.url));
-  if (site_ != SiteKind::Web || origin.empty()) {
-    response.status = 404;
-    return;
-  }
-  std::string target = request.matches[1];
-  if (!request.params.empty()) {
-    std::string query;
-    for (const auto& [key, value] : request.params)
-      query += (query.empty() ? "?" : "&") + httplib::detail::encode_query_param(key) + "=" +
-               httplib::detail::encode_query_param(value);
-    target += query;
-  }
-  httplib::Client client(origin);
-  client.set_connection_timeout(5, 0);
-  client.set_read_timeout(15, 0);
-  client.set_follow_location(false);
-  auto fetched = client.Get(target.c_str());
-  if (!fetched) {
-    response.status = 502;
-    response.set_content(WithShim(kSiteUnavailablePage), "text/html; charset=utf-8");
-    return;
-  }
-  response.status = fetched->status;
-  if (fetched->has_header("Location")) {
-    // A redirect within the site stays under /resurl/; one elsewhere leaves
-    // the program's origin and with it the bridge.
-    const std::string location = fetched->get_header_value("Location");
-    const std::string locationOrigin = Utf8(UrlOrigin(Platform::Utf8ToUtf16(location)));
-    if (locationOrigin == origin) response.set_header("Location", "/resurl" + ResUrlPath(location));
-    else if (!location.empty() && location[0] == '/') response.set_header("Location", "/resurl" + location);
-    else response.set_header("Location", location);
-  }
-  const std::string mime = fetched->get_header_value("Content-Type");
-  // An error answer the browser would show without the bridge is shown as
-  // the program's own page, which can be closed.
-  if (fetched->status >= 400 && !IsHtml(mime))
-    return response.set_content(WithShim(kSiteUnavailablePage), "text/html; charset=utf-8");
-  if (IsHtml(mime)) response.set_content(WithShim(fetched->body), mime);
-  else response.set_content(fetched->body, mime.empty() ? "application/octet-stream" : mime);
+  if (site_ != SiteKind::Web || origin.empty()) return exchange->Answer(PageAnswer::Text(404, ""));
+  // The address as the browser sent it, escapes and query included.
+  const std::string target = request.target.substr(std::strlen("/resurl"));
+  // The fetch waits for the site: not on the server's thread.
+  server_->RunBlocking([exchange, origin, target] {
+    httplib::Client client(origin);
+    client.set_connection_timeout(5, 0);
+    client.set_read_timeout(15, 0);
+    client.set_follow_location(false);
+    client.set_url_encode(false);
+    auto fetched = client.Get(target.c_str());
+    if (!fetched) return exchange->Answer(SiteUnavailable(502));
+    const std::string mime = fetched->get_header_value("Content-Type");
+    // An error answer the browser would show without the bridge is shown as
+    // the program's own page, which can be closed.
+    PageAnswer answer = fetched->status >= 400 && !IsHtml(mime)
+                            ? SiteUnavailable(fetched->status)
+                            : PageContent(fetched->body, mime.empty() ? "application/octet-stream" : mime);
+    answer.status = fetched->status;
+    if (fetched->has_header("Location")) {
+      // A redirect within the site stays under /resurl/; one elsewhere
+      // leaves the program's origin and with it the bridge.
+      const std::string location = fetched->get_header_value("Location");
+      const std::string locationOrigin = Utf8(UrlOrigin(Platform::Utf8ToUtf16(location)));
+      if (locationOrigin == origin)
+        answer.headers.emplace_back("Location", "/resurl" + ResUrlPath(location));
+      else if (!location.empty() && location[0] == '/')
+        answer.headers.emplace_back("Location", "/resurl" + location);
+      else
+        answer.headers.emplace_back("Location", location);
+    }
+    exchange->Answer(std::move(answer));
+  });
 }
 
-void CPageDialog::ServeFile(const std::string& path, httplib::Response& response) {
+PageAnswer CPageDialog::ServeFile(const std::string& path) {
   std::optional<ResourceData> file;
   if (source_.file) file = source_.file(path);
-  if (!file || !file->data) {
-    response.status = 404;
-    return;
-  }
-  const std::string_view bytes(reinterpret_cast<const char*>(file->data), file->size);
+  if (!file || !file->data) return PageAnswer::Text(404, "");
   const std::string mime = file->mimeType.empty() ? "application/octet-stream" : std::string(file->mimeType);
-  if (IsHtml(mime)) response.set_content(WithShim(bytes), mime);
-  else response.set_content(std::string(bytes), mime);
+  return PageContent(std::string_view(reinterpret_cast<const char*>(file->data), file->size), mime);
 }
 
 }  // namespace Zentrovak::UI::Posix
